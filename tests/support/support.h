@@ -1,0 +1,63 @@
+// Shared helpers of the test programs: running the built torvex in a
+// temporary folder, capturing console output of library calls, and
+// reaching fixtures and the real sample files.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace torvex::test {
+
+namespace fs = std::filesystem;
+
+// A fresh folder, removed with everything in it at the end of the test.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const fs::path& path() const { return path_; }
+  fs::path operator/(std::string_view name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+struct RunResult {
+  int status = -1;   // exit status, or 128 + signal
+  std::string out;   // standard output
+  std::string err;   // standard error
+};
+
+// Runs the built torvex with `args` in folder `cwd`.
+RunResult runtorvex(const std::vector<std::string>& args, const fs::path& cwd);
+// Runs a shell command line (for the independent tools); status and output.
+RunResult runshell(const std::string& command, const fs::path& cwd = fs::current_path());
+// True when the shell finds `tool` on the PATH.
+bool havetool(const std::string& tool);
+
+// Captures what library code prints through the console service.
+class ConsoleCapture {
+ public:
+  ConsoleCapture();
+  ~ConsoleCapture();
+  std::string text() const;
+  void clear();
+};
+
+std::vector<uint8_t> readbytes(const fs::path& file);
+void writebytes(const fs::path& file, const std::vector<uint8_t>& bytes);
+void writetext(const fs::path& file, std::string_view text);
+
+// ../shared/samples of the source tree; empty when it is not there.
+fs::path samplesdir();
+// tests/fixtures of the source tree.
+fs::path fixturesdir();
+// The built torvex.
+fs::path torvexexe();
+
+}  // namespace torvex::test

@@ -1,0 +1,27 @@
+// The command table: each row is a word test, the least argument count and
+// the body. Rows are tried in this order, and the order matters: "-compress"
+// must come before the create command, which takes every word beginning
+// with "-c".
+#include "dispatch.h"
+#include "torvex/platform/platform.h"
+#include "torvex/platform/text.h"
+
+namespace torvex {
+
+namespace {
+
+int patchbody(const Invocation&) {
+  message("not implemented yet\n");
+  return kExitOk;
+}
+
+// Rows in the order they are tried. A command lands here with its body.
+constexpr Command kCommands[] = {
+    {words::patch, 3, false, patchbody},
+};
+
+}  // namespace
+
+std::span<const Command> commandtable() { return kCommands; }
+
+}  // namespace torvex

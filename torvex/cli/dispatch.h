@@ -1,0 +1,79 @@
+// The command front end: the working argument list, the command table and
+// the usage text.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace torvex {
+
+// Exit statuses of a run.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;      // a fatal error, or a command that printed its failure
+constexpr int kExitUnknown = 2;     // "unknown command or not enough parameters"
+
+// What a command body gets: the working list (entry 0 the program name,
+// the global switches removed) and where its own arguments begin.
+struct Invocation {
+  std::vector<std::string> args;
+  int k = 0;  // 2 when "-pal <file>" follows the command word
+
+  int n() const { return static_cast<int>(args.size()); }
+  const std::string& word() const { return args[1]; }
+  // Entry i, or null past the end of the list.
+  const char* at(int i) const { return i < n() ? args[static_cast<size_t>(i)].c_str() : nullptr; }
+  // Entries first .. n-1 (the name list of the pack commands).
+  std::vector<std::string> from(int first) const;
+};
+
+struct Command {
+  bool (*matches)(std::string_view word);
+  int least;       // the least n that runs the body (before adding k)
+  bool takespal;   // "-pal <file>" may follow the command word
+  int (*body)(const Invocation& inv);
+};
+
+// The word tests of the command table.
+namespace words {
+bool makepatch(std::string_view w);
+bool patch(std::string_view w);
+bool compress(std::string_view w);
+bool decompress(std::string_view w);
+bool replace(std::string_view w);   // "-r", "-rp"
+bool create(std::string_view w);    // any word beginning "-c" or "-C"
+bool update(std::string_view w);    // "-p", "-p1"
+bool remove(std::string_view w);    // "-d"
+bool face(std::string_view w);
+bool list(std::string_view w);
+bool extract(std::string_view w);   // a word of the extraction table
+}  // namespace words
+
+// The program's table, in the order the words are tried.
+std::span<const Command> commandtable();
+
+// Builds the working list from the process arguments, setting the global
+// switches on the way.
+Invocation workinglist(int argc, const char* const* argv);
+
+// Runs one command line; returns the exit status.
+int dispatch(const Invocation& inv, std::span<const Command> table);
+int runtorvex(int argc, const char* const* argv);
+
+void printusage();
+
+// Loads the "-pal" file into the run's settings (fatal when it cannot be opened).
+void loaduserpalette(const char* name);
+
+// Option bits of a create command word: each "1" sets 1, each "p"/"P" sets 2.
+int createoptions(std::string_view word);
+
+// The extraction words: picture flag and save format code, or false.
+struct ExtractMode {
+  int picture;
+  int format;
+};
+bool extractmode(std::string_view word, ExtractMode& mode);
+
+}  // namespace torvex

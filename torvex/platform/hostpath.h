@@ -1,0 +1,16 @@
+// How a file name written the Windows way (backslashes, any letter case)
+// finds its file on a POSIX system.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace torvex {
+
+// Turns "\" into "/" and, where a path component does not exist with the
+// exact case given, uses the existing entry that matches it ignoring ASCII
+// case (the exact spelling is always preferred). Components that match
+// nothing are kept as given, so the result also names files to be created.
+std::string hostpath(std::string_view name);
+
+}  // namespace torvex
