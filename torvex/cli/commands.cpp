@@ -17,7 +17,26 @@ int patchbody(const Invocation&) {
 
 // Rows in the order they are tried. A command lands here with its body.
 constexpr Command kCommands[] = {
+    // 1: -makepatch
+
     {words::patch, 3, false, patchbody},
+
+    // 3, 4: -compress, -decompress
+
+    // 5: -r, -rp
+
+    // 6: -c family
+
+    // 7: -p, -p1
+
+    // 8: -d
+
+    // 9: -face
+
+    // 10: -l, -list
+
+    // 11: the extraction words
+
 };
 
 }  // namespace
