@@ -9,3 +9,9 @@ rm -rf demo && mkdir -p demo && cd demo
 run() { echo; echo "\$ torvex $*"; "$tv" "$@"; }
 
 run
+
+# Compression: a small file the demo writes itself, there and back.
+for i in $(seq 1 40); do echo "Period $((i % 3 + 1)): the home team shoots, the goalie saves."; done > rink.txt
+run -real -compress rink.txt rink.fb
+run -decompress rink.fb rink.out
+cmp rink.txt rink.out && echo "rink.out is rink.txt again"

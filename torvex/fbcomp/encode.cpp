@@ -17,6 +17,7 @@
 // compare per node finds the entries worth counting; matches are counted
 // eight bytes at a time.
 #include <bit>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -43,14 +44,17 @@ constexpr int32_t kMaxSize = 0xFFFFFF;
 // look. An entry's run count matters only while it is the newest entry of
 // its bucket, so it lives in the bucket record (Bucket::run).
 struct alignas(64) Node {
+  // What a walk looks at first, in one cache line.
   uint8_t tag2[kEntries];  // the bytes at pos + 2, pos + 3 and pos + 4 (0 past the end)
+  Node* next;              // the next older node of the chain
+  Node* next2;             // and the one after it, so that a walk can fetch ahead
+  int32_t first;           // pos[0], for the window test
+  uint8_t unused[12];
   uint8_t tag3[kEntries];
   uint8_t tag4[kEntries];
-  Node* next;              // the next older node of the chain
-  int32_t first;           // pos[0], beside `next` for the window test
   int32_t pos[kEntries];   // start positions, increasing with the index
 };
-static_assert(sizeof(Node) == 256);
+static_assert(sizeof(Node) == 256 && offsetof(Node, tag3) == 64);
 
 // A chain head and its newest entry.
 struct Bucket {
@@ -95,6 +99,7 @@ Node* takenode() {
   s.freelist = n->next;
   --s.freenodes;
   n->next = nullptr;
+  n->next2 = nullptr;
   return n;
 }
 
@@ -186,6 +191,7 @@ inline void Encoder::insert(int32_t p) {
   } else if (b.fill == kEntries - 1) {
     Node* n = takenode();
     n->next = b.head;
+    n->next2 = b.head->next;
     b.head = n;
     b.fill = -1;
   }
@@ -214,8 +220,10 @@ int32_t Encoder::search(int32_t cur, int32_t& bestpos) {
   // newest entry of the head holds `cur` itself (or the run it extended),
   // and the newest entry of an older node is not looked at either.
   int top = b.fill - 1;
-  for (Node* node = b.head; node; node = node->next, top = kEntries - 2) {
-    __builtin_prefetch(node->next);
+  Node* before = nullptr;
+  for (Node* node = b.head; node; before = node, node = node->next, top = kEntries - 2) {
+    // The next node was asked for one step ago; ask for the one after it.
+    __builtin_prefetch(node->next2);
     if (top < 0) continue;
     int low = 0;
     bool cut = false;
@@ -255,6 +263,8 @@ int32_t Encoder::search(int32_t cur, int32_t& bestpos) {
     if (cut) {
       releasechain(node->next);
       node->next = nullptr;
+      node->next2 = nullptr;
+      if (before) before->next2 = nullptr;
       break;
     }
   }
