@@ -13,9 +13,10 @@
 // rule all decide which match is taken.
 //
 // Speed without changing the result: each node keeps, beside every entry's
-// position, the two bytes that follow the key there, so that one vector
-// compare per node finds the entries worth counting; matches are counted
-// eight bytes at a time.
+// position, the three bytes that follow the key there, so that a few vector
+// compares per node find the entries that could beat the best match so far;
+// a walk fetches the nodes ahead of it, insertions fetch the bucket records
+// ahead of them, and matches are counted eight bytes at a time.
 #include <bit>
 #include <cstddef>
 #include <cstring>
