@@ -5,10 +5,21 @@
 #include "dispatch.h"
 #include "torvex/platform/platform.h"
 #include "torvex/platform/text.h"
+#include "torvex/pack/packwriter.h"
 
 namespace torvex {
 
 namespace {
+
+int updatebody(const Invocation& inv) {
+  const std::vector<std::string> files = inv.from(3);
+  return updatepack("", inv.args[2], files, nameequal(inv.word(), "-p1")) ? kExitOk : kExitFailed;
+}
+
+int deletebody(const Invocation& inv) {
+  const std::vector<std::string> names = inv.from(3);
+  return deletepack("", inv.args[2], names) ? kExitOk : kExitFailed;
+}
 
 int patchbody(const Invocation&) {
   message("not implemented yet\n");
@@ -28,8 +39,10 @@ constexpr Command kCommands[] = {
     // 6: -c family
 
     // 7: -p, -p1
+    {words::update, 4, false, updatebody},
 
     // 8: -d
+    {words::remove, 3, false, deletebody},
 
     // 9: -face
 
