@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -109,6 +110,16 @@ inline Bytes fbstored(const Bytes& plain) {
   }
   out.push_back(static_cast<uint8_t>(0xFC + (n - i)));
   out.insert(out.end(), plain.begin() + static_cast<long>(i), plain.end());
+  return out;
+}
+
+// A whole file in one read (large packs: no byte-by-byte stream).
+inline Bytes readfile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  Bytes out(static_cast<size_t>(in.tellg()));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
   return out;
 }
 
