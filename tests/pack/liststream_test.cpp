@@ -2,6 +2,7 @@
 // position rules and the fatal messages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "fixtures.h"
@@ -133,7 +134,7 @@ TEST_F(ListStreamTest, ShortFilesOpenAsPlainAndReadPastTheirEndAsZero) {
     uint8_t buf[16];
     std::memset(buf, 0xAA, sizeof buf);
     readlist(f, buf, 16);
-    EXPECT_EQ(0, std::memcmp(buf, bytes.data(), bytes.size()));
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), buf));
     for (size_t i = bytes.size(); i < 16; ++i) ASSERT_EQ(buf[i], 0);
     EXPECT_EQ(f.stream->position, 16);
     closelist(f, true);
