@@ -21,8 +21,11 @@ struct BmpHeader {
 };
 
 // Reads the information header; false when the picture is refused.
+// Headers of 108 and 124 bytes (what most current programs write) begin
+// with the 40-byte layout and are read as it.
 bool readheader(ByteReader& in, uint32_t headersize, BmpHeader& h) {
-  if (headersize < 12 || headersize > 64) return false;
+  const bool extended = headersize == 108 || headersize == 124;
+  if (headersize < 12 || (headersize > 64 && !extended)) return false;
   const size_t start = in.pos() - 4;
   if (headersize == 12) {
     h.width = in.u16le();
@@ -31,7 +34,7 @@ bool readheader(ByteReader& in, uint32_t headersize, BmpHeader& h) {
     h.bits = in.u16le();
     h.entrybytes = 3;
     h.colours = 256;
-  } else if (headersize == 40 || headersize == 64) {
+  } else if (headersize == 40 || headersize == 64 || extended) {
     h.width = static_cast<int>(in.u32le() & 0xFFFF);
     // A negative height marks rows stored top first.
     const auto height = static_cast<int32_t>(in.u32le());

@@ -27,11 +27,11 @@ bool ispel(std::span<const uint8_t> b) { return starts(b, "PL"); }
 // In the order loadimage tries them: the first row whose magic matches reads
 // the file. PEL's two-letter magic is the weakest test, so it comes last.
 constexpr ImageFormatRow kFormats[] = {
-    {kFormatPng, "PNG", "png", ispng, nullptr, nullptr},
+    {kFormatPng, "PNG", "png", ispng, readpng, writepng},
     {kFormatBmp, "BMP", "bmp", isbmp, readbmp, writebmp},
     {kFormatPcx, "PCX", "pcx", ispcx, readpcx, writepcx},
     {kFormatGif, "GIF", "gif", isgif, nullptr, nullptr},
-    {kFormatJpeg, "JPG", "jpg", isjpeg, nullptr, nullptr},
+    {kFormatJpeg, "JPG", "jpg", isjpeg, readjpeg, nullptr},
     {kFormatIlbm, "IFF", "iff", isilbm, nullptr, nullptr},
     {kFormatPel, "PEL", "pel", ispel, readpel, nullptr},
 };
