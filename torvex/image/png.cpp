@@ -61,6 +61,9 @@ struct PngHeader {
 bool readheadersteps(PngRead* r, MemorySource* source, PngHeader* h) {
   if (setjmp(png_jmpbuf(r->png))) return false;
   png_set_read_fn(r->png, source, readfromsource);
+  // Pixel data is asked for in small pieces, so that a file cut short
+  // still gives the rows before the cut.
+  png_set_compression_buffer_size(r->png, 1024);
   png_read_info(r->png, r->info);
   png_get_IHDR(r->png, r->info, &h->width, &h->height, &h->depth, &h->colourtype, &h->interlace, nullptr, nullptr);
   if (h->depth > 8) png_set_strip_16(r->png);
