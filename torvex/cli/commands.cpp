@@ -3,6 +3,7 @@
 // must come before the create command, which takes every word beginning
 // with "-c".
 #include "dispatch.h"
+#include "torvex/fbcomp/commands.h"
 #include "torvex/platform/platform.h"
 #include "torvex/platform/text.h"
 #include "torvex/pack/packentry.h"
@@ -38,7 +39,9 @@ constexpr Command kCommands[] = {
 
     {words::patch, 3, false, patchbody},
 
-    // 3, 4: -compress, -decompress
+    // 3, 4: -compress, -decompress (a missing destination still runs the body)
+    {words::compress, 3, false, [](const Invocation& inv) { return compressfile(inv.at(2), inv.at(3)); }},
+    {words::decompress, 3, false, [](const Invocation& inv) { return decompressfile(inv.at(2), inv.at(3)); }},
 
     // 5: -r, -rp
 
