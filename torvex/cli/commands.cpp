@@ -7,10 +7,21 @@
 #include "torvex/platform/platform.h"
 #include "torvex/platform/text.h"
 #include "torvex/pack/packentry.h"
+#include "torvex/pack/packwriter.h"
 
 namespace torvex {
 
 namespace {
+
+int updatebody(const Invocation& inv) {
+  const std::vector<std::string> files = inv.from(3);
+  return updatepack("", inv.args[2], files, nameequal(inv.word(), "-p1")) ? kExitOk : kExitFailed;
+}
+
+int deletebody(const Invocation& inv) {
+  const std::vector<std::string> names = inv.from(3);
+  return deletepack("", inv.args[2], names) ? kExitOk : kExitFailed;
+}
 
 int listbody(const Invocation& inv) { return listpack(inv.args[2]); }
 
@@ -48,8 +59,10 @@ constexpr Command kCommands[] = {
     // 6: -c family
 
     // 7: -p, -p1
+    {words::update, 4, false, updatebody},
 
     // 8: -d
+    {words::remove, 3, false, deletebody},
 
     // 9: -face
 
