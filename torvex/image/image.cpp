@@ -27,9 +27,9 @@ constexpr ImageFormatRow kFormats[] = {
     {kFormatPng, "PNG", "png", ispng, nullptr, nullptr},
     {kFormatBmp, "BMP", "bmp", isbmp, nullptr, nullptr},
     {kFormatPcx, "PCX", "pcx", ispcx, nullptr, nullptr},
-    {kFormatGif, "GIF", "gif", isgif, nullptr, nullptr},
+    {kFormatGif, "GIF", "gif", isgif, readgif, writegif},
     {kFormatJpeg, "JPG", "jpg", isjpeg, nullptr, nullptr},
-    {kFormatIlbm, "IFF", "iff", isilbm, nullptr, nullptr},
+    {kFormatIlbm, "IFF", "iff", isilbm, readilbm, nullptr},
     {kFormatPel, "PEL", "pel", ispel, nullptr, nullptr},
 };
 
