@@ -92,12 +92,14 @@ void applychanges(ByteReader& changes, int flags, Palette* palette) {
     }
   } else if (flags & 2) {
     const int count = changes.u16be();
+    // A big change is register, alpha, red, blue, green: the order of the
+    // chipset's colour registers, which the format keeps.
     for (int j = 0; j < count; ++j) {
       const int reg = changes.u16be();
       changes.skip(1);
       const uint8_t r = changes.u8();
-      const uint8_t g = changes.u8();
       const uint8_t b = changes.u8();
+      const uint8_t g = changes.u8();
       set(reg, r, g, b);
     }
   }
