@@ -528,6 +528,46 @@ TEST(GifWriter, ClearsAfter3838NewStrings) {
   for (size_t i = 1; i < second; ++i) ASSERT_LT(codes[i], 4096) << i;
 }
 
+// Without indexed pixels the writer quantizes: index 0 stays free for the
+// transparent colour of the given palette, and the colours come close to
+// the picture's.
+TEST(GifWriter, QuantizesTrueColourPictures) {
+  if (!test::havepillow() || !test::havetool("giftopnm")) GTEST_SKIP() << "Pillow or netpbm missing";
+  TempDir dir;
+  const Source s = bands(50, 40);
+  Palette palette{};
+  palette[0] = Rgba{1, 2, 3, 0};
+  ASSERT_EQ(writegif((dir / "x.gif").c_str(), s.rgb.data(), nullptr, s.width, s.height, palette, nullptr), 1);
+  const Picture pil = test::pillowread(dir / "x.gif", dir.path());
+  ASSERT_EQ(pil.width, s.width);
+  EXPECT_EQ(pil.transparency, 0);
+  for (uint8_t v : pil.indexed) ASSERT_NE(v, 0);
+  const Picture pnm = test::netpbm("giftopnm x.gif", dir.path());
+  EXPECT_TRUE(pnm.rgb == pil.rgb);
+  int worst = 0;
+  for (size_t i = 0; i < s.rgb.size(); ++i) worst = std::max(worst, std::abs(int(pil.rgb[i]) - int(s.rgb[i])));
+  EXPECT_LE(worst, 8);
+}
+
+// loadimage finds both formats by their first bytes and gives truecolour pixels.
+TEST(GifReader, LoadimageReadsGifFiles) {
+  GifSpec s;
+  s.global = kFourColours;
+  s.width = 4;
+  s.codes = {4, 3, 2, 1, 0, 5};
+  Image image;
+  ASSERT_EQ(loadimage(image, buildgif(s)), 1);
+  EXPECT_EQ(image.kind, ImageKind::Indexed);
+  EXPECT_EQ(image.pixelBytes, 4);
+  EXPECT_EQ(rgbof(image), (std::vector<uint8_t>{0, 0, 200, 0, 200, 0, 200, 0, 0, 10, 20, 30}));
+  // A file that ends before its first image is the 64x64 placeholder.
+  Image empty;
+  const std::vector<uint8_t> noimage = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0};
+  ASSERT_EQ(loadimage(empty, noimage), 1);
+  EXPECT_EQ(empty.width, 64);
+  EXPECT_EQ(empty.height, 64);
+}
+
 TEST(GifWriter, RefusesAnOutputThatCannotBeCreated) {
   TempDir dir;
   const Indexed p{1, 1, {0}, rainbow()};

@@ -440,6 +440,20 @@ TEST(IlbmReader, RefusedFiles) {
   }
 }
 
+// loadimage finds ILBM files by FORM and ILBM; a refused file is the placeholder.
+TEST(IlbmReader, LoadimageReadsIlbmFiles) {
+  const Bytes8 p = {1, 2, 3, 0};
+  Image image;
+  ASSERT_EQ(loadimage(image, form({bmhd(4, 1, 2), chunk("CMAP", kFourColours), chunk("BODY", planar(p, 4, 1, 2))})), 1);
+  EXPECT_EQ(image.kind, ImageKind::Indexed);
+  EXPECT_EQ(std::string(image.formatTag), "IFF");
+  EXPECT_EQ(rgbof(image), (Bytes8{255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0}));
+  Image deep;
+  ASSERT_EQ(loadimage(deep, form({bmhd(4, 1, 24), chunk("BODY", Bytes8(24 * 2, 0xFF))})), 1);
+  EXPECT_EQ(deep.width, 64);
+  EXPECT_EQ(deep.height, 64);
+}
+
 TEST(IlbmReader, PaletteChangesOutsideThePictureOrTreeAreIgnored) {
   const Bytes8 p(4 * 3, 1);
   auto file = [&](const Bytes8& changes) {
