@@ -234,13 +234,18 @@ int readimage(Image& image, uint8_t (&table)[256][3], int transparent) {
   for (int n = 0; n < height && !g.endofdata; ++n) {
     uint8_t* rowindexed = indexed + static_cast<size_t>(row) * width;
     uint8_t* rowrgb = rgb + static_cast<size_t>(row) * width * 3;
-    for (int x = 0; x < width; ++x) {
-      const uint8_t v = nextpixel();
+    int x = 0;
+    for (; x < width; ++x) {
+      // The rest of the current string comes straight from the stack.
+      const uint8_t v = g.stacktop > 0 ? g.stack[--g.stacktop] : nextpixel();
       if (g.endofdata) break;
       rowindexed[x] = v;
-      rowrgb[3 * x] = palette[v].r;
-      rowrgb[3 * x + 1] = palette[v].g;
-      rowrgb[3 * x + 2] = palette[v].b;
+    }
+    for (int i = 0; i < x; ++i) {
+      const Rgba& c = palette[rowindexed[i]];
+      rowrgb[3 * i] = c.r;
+      rowrgb[3 * i + 1] = c.g;
+      rowrgb[3 * i + 2] = c.b;
     }
     if (!interlaced) {
       ++row;
