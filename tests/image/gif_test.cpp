@@ -89,7 +89,7 @@ std::vector<uint8_t> subblocks(const std::vector<uint8_t>& data, size_t blocksiz
   return out;
 }
 
-struct GifSpec {
+struct GifLayout {
   std::string version = "GIF89a";
   int screenwidth = 0, screenheight = 0;  // 0: the image's size
   std::vector<uint8_t> global;            // red, green, blue triples; 2, 4, 8... entries
@@ -112,7 +112,7 @@ void put16(std::vector<uint8_t>& out, int v) {
   out.push_back(static_cast<uint8_t>(v >> 8));
 }
 
-std::vector<uint8_t> buildgif(const GifSpec& s) {
+std::vector<uint8_t> buildgif(const GifLayout& s) {
   std::vector<uint8_t> out(s.version.begin(), s.version.end());
   put16(out, s.screenwidth ? s.screenwidth : s.width);
   put16(out, s.screenheight ? s.screenheight : s.height);
@@ -234,7 +234,7 @@ TEST(GifReader, FilesOfOtherEncodersDecodeAsTheirDecodersSay) {
 TEST(GifReader, HandBuiltStreams) {
   // A GIF87a file with only a local colour table takes the local colours.
   {
-    GifSpec s;
+    GifLayout s;
     s.version = "GIF87a";
     s.width = 4;
     s.local = kFourColours;
@@ -246,7 +246,7 @@ TEST(GifReader, HandBuiltStreams) {
   }
   // Graphic control extension with and without its transparency bit.
   for (const uint8_t flags : {0x00, 0x01}) {
-    GifSpec s;
+    GifLayout s;
     s.global = kFourColours;
     s.extensions = {0x21, 0xF9, 4, flags, 0, 0, 2, 0, 0x21, 0xFE, 3, 'a', 'b', 'c', 0};
     s.codes = {4, 1, 5};
@@ -256,7 +256,7 @@ TEST(GifReader, HandBuiltStreams) {
   }
   // The screen size is not the picture size.
   {
-    GifSpec s;
+    GifLayout s;
     s.global = kFourColours;
     s.screenwidth = s.screenheight = 100;
     s.width = 10;
@@ -268,7 +268,7 @@ TEST(GifReader, HandBuiltStreams) {
   }
   // Interlaced rows arrive in the order 0, 8, 4, 2, 6, 1, 3, 5, 7, 9.
   {
-    GifSpec s;
+    GifLayout s;
     s.global = std::vector<uint8_t>(16 * 3, 0);
     s.height = 10;
     s.interlaced = true;
@@ -282,7 +282,7 @@ TEST(GifReader, HandBuiltStreams) {
   // Codes beyond the next free code: 7 repeats the last first pixel after
   // the previous string and leaves 0 as the previous code.
   {
-    GifSpec s;
+    GifLayout s;
     s.global = kFourColours;
     s.width = 7;
     s.codes = {4, 1, 7, 6, 7, 5};
@@ -296,7 +296,7 @@ TEST(GifReader, HandBuiltStreams) {
     EXPECT_EQ(d.result, 0);
     EXPECT_FALSE(d.image.rgb);
     for (int size : {1, 12}) {
-      GifSpec s;
+      GifLayout s;
       s.global = kFourColours;
       s.mincodesize = size;
       s.codes = {};
@@ -313,7 +313,7 @@ TEST(GifReader, HandBuiltStreams) {
 TEST(GifReader, CodeWidthsAndSubBlocksAgreeWithPillow) {
   if (!test::havepillow()) GTEST_SKIP() << "Pillow missing";
   TempDir dir;
-  GifSpec s;
+  GifLayout s;
   s.global = kFourColours;
   s.mincodesize = 2;
   s.width = 64;
@@ -551,7 +551,7 @@ TEST(GifWriter, QuantizesTrueColourPictures) {
 
 // loadimage finds both formats by their first bytes and gives truecolour pixels.
 TEST(GifReader, LoadimageReadsGifFiles) {
-  GifSpec s;
+  GifLayout s;
   s.global = kFourColours;
   s.width = 4;
   s.codes = {4, 3, 2, 1, 0, 5};
