@@ -5,10 +5,27 @@
 #include "dispatch.h"
 #include "torvex/platform/platform.h"
 #include "torvex/platform/text.h"
+#include "torvex/pack/packentry.h"
 
 namespace torvex {
 
 namespace {
+
+int listbody(const Invocation& inv) { return listpack(inv.args[2]); }
+
+// Only "-u"/"-unpack" for now: the picture words join when picture
+// conversion is wired in.
+bool unpackword(std::string_view w) {
+  ExtractMode m;
+  return extractmode(w, m) && m.picture == 0;
+}
+
+int extractbody(const Invocation& inv) {
+  ExtractMode m{};
+  extractmode(inv.word(), m);
+  const std::vector<std::string> names = inv.from(3);
+  return extractpack(inv.args[2], names, m.picture, m.format);
+}
 
 int patchbody(const Invocation&) {
   message("not implemented yet\n");
@@ -34,8 +51,10 @@ constexpr Command kCommands[] = {
     // 9: -face
 
     // 10: -l, -list
+    {words::list, 3, false, listbody},
 
     // 11: the extraction words
+    {unpackword, 3, false, extractbody},
 
 };
 
