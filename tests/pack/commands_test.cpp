@@ -119,12 +119,16 @@ TEST(PackCommands, UnpackStaysInsideTheCurrentFolder) {
   EXPECT_EQ(test::readbytes(dir / "work" / "plain.txt"), test::bytesof("8"));
 }
 
-TEST(PackCommands, UnpackWordsIgnoreCase) {
+TEST(PackCommands, UnpackAndPictureWordsAreRegisteredForExtraction) {
   test::TempDir dir;
   test::writebytes(dir / "p.viv", test::bigf(kMembers));
   EXPECT_EQ(test::runtorvex({"-U", "p.viv", "mid.dat"}, dir.path()).status, 0);
   EXPECT_TRUE(fs::exists(dir / "mid.dat"));
   EXPECT_FALSE(fs::exists(dir / "alpha.dat"));
+  // Pack members are plain data: the picture words name them and write nothing.
+  const auto e = test::runtorvex({"-e", "p.viv", "mid.dat"}, dir.path());
+  EXPECT_EQ(e.status, 0);
+  EXPECT_NE(e.out.find("Not an image file!\n"), std::string::npos) << e.out;
 }
 
 TEST(PackCommands, RealCarPackLists) {

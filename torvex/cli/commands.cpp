@@ -8,6 +8,7 @@
 #include "torvex/platform/text.h"
 #include "torvex/pack/packentry.h"
 #include "torvex/pack/packwriter.h"
+#include "torvex/shpi/shpi.h"
 
 namespace torvex {
 
@@ -25,18 +26,11 @@ int deletebody(const Invocation& inv) {
 
 int listbody(const Invocation& inv) { return listpack(inv.args[2]); }
 
-// Only "-u"/"-unpack" for now: the picture words join when picture
-// conversion is wired in.
-bool unpackword(std::string_view w) {
-  ExtractMode m;
-  return extractmode(w, m) && m.picture == 0;
-}
-
 int extractbody(const Invocation& inv) {
   ExtractMode m{};
   extractmode(inv.word(), m);
   const std::vector<std::string> names = inv.from(3);
-  return extractpack(inv.args[2], names, m.picture, m.format);
+  return extractpack(inv.args[2], names, m.picture, m.format, savepicture);
 }
 
 int patchbody(const Invocation&) {
@@ -70,7 +64,7 @@ constexpr Command kCommands[] = {
     {words::list, 3, false, listbody},
 
     // 11: the extraction words
-    {unpackword, 3, false, extractbody},
+    {words::extract, 3, false, extractbody},
 
 };
 
