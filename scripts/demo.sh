@@ -9,3 +9,15 @@ rm -rf demo && mkdir -p demo && cd demo
 run() { echo; echo "\$ torvex $*"; "$tv" "$@"; }
 
 run
+
+# Pictures: a small game folder whose pack and SHPI files are written by a
+# generator from the formats' byte tables; list the pack, list an SHPI file
+# inside it, and extract its pictures as PNG files.
+python3 ../scripts/makedemo.py game
+cd game
+run -l pack.viv
+run -l 'pack.viv\pics.fsh'
+run -epng 'pack.viv\pics.fsh'
+run -l 'pack.viv\icons.qfs'
+echo; echo "\$ ls *.png"; ls *.png
+cd ..

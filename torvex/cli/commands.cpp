@@ -3,10 +3,12 @@
 // must come before the create command, which takes every word beginning
 // with "-c".
 #include "dispatch.h"
+#include "torvex/fbcomp/commands.h"
 #include "torvex/platform/platform.h"
 #include "torvex/platform/text.h"
 #include "torvex/pack/packentry.h"
 #include "torvex/pack/packwriter.h"
+#include "torvex/shpi/shpi.h"
 
 namespace torvex {
 
@@ -24,18 +26,11 @@ int deletebody(const Invocation& inv) {
 
 int listbody(const Invocation& inv) { return listpack(inv.args[2]); }
 
-// Only "-u"/"-unpack" for now: the picture words join when picture
-// conversion is wired in.
-bool unpackword(std::string_view w) {
-  ExtractMode m;
-  return extractmode(w, m) && m.picture == 0;
-}
-
 int extractbody(const Invocation& inv) {
   ExtractMode m{};
   extractmode(inv.word(), m);
   const std::vector<std::string> names = inv.from(3);
-  return extractpack(inv.args[2], names, m.picture, m.format);
+  return extractpack(inv.args[2], names, m.picture, m.format, savepicture);
 }
 
 int patchbody(const Invocation&) {
@@ -49,7 +44,9 @@ constexpr Command kCommands[] = {
 
     {words::patch, 3, false, patchbody},
 
-    // 3, 4: -compress, -decompress
+    // 3, 4: -compress, -decompress (a missing destination still runs the body)
+    {words::compress, 3, false, [](const Invocation& inv) { return compressfile(inv.at(2), inv.at(3)); }},
+    {words::decompress, 3, false, [](const Invocation& inv) { return decompressfile(inv.at(2), inv.at(3)); }},
 
     // 5: -r, -rp
 
@@ -67,7 +64,7 @@ constexpr Command kCommands[] = {
     {words::list, 3, false, listbody},
 
     // 11: the extraction words
-    {unpackword, 3, false, extractbody},
+    {words::extract, 3, false, extractbody},
 
 };
 
