@@ -15,3 +15,15 @@ for i in $(seq 1 40); do echo "Period $((i % 3 + 1)): the home team shoots, the 
 run -real -compress rink.txt rink.fb
 run -decompress rink.fb rink.out
 cmp rink.txt rink.out && echo "rink.out is rink.txt again"
+
+# Pictures: a small game folder whose pack and SHPI files are written by a
+# generator from the formats' byte tables; list the pack, list an SHPI file
+# inside it, and extract its pictures as PNG files.
+python3 ../scripts/makedemo.py game
+cd game
+run -l pack.viv
+run -l 'pack.viv\pics.fsh'
+run -epng 'pack.viv\pics.fsh'
+run -l 'pack.viv\icons.qfs'
+echo; echo "\$ ls *.png"; ls *.png
+cd ..

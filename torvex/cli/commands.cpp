@@ -6,10 +6,32 @@
 #include "torvex/fbcomp/commands.h"
 #include "torvex/platform/platform.h"
 #include "torvex/platform/text.h"
+#include "torvex/pack/packentry.h"
+#include "torvex/pack/packwriter.h"
+#include "torvex/shpi/shpi.h"
 
 namespace torvex {
 
 namespace {
+
+int updatebody(const Invocation& inv) {
+  const std::vector<std::string> files = inv.from(3);
+  return updatepack("", inv.args[2], files, nameequal(inv.word(), "-p1")) ? kExitOk : kExitFailed;
+}
+
+int deletebody(const Invocation& inv) {
+  const std::vector<std::string> names = inv.from(3);
+  return deletepack("", inv.args[2], names) ? kExitOk : kExitFailed;
+}
+
+int listbody(const Invocation& inv) { return listpack(inv.args[2]); }
+
+int extractbody(const Invocation& inv) {
+  ExtractMode m{};
+  extractmode(inv.word(), m);
+  const std::vector<std::string> names = inv.from(3);
+  return extractpack(inv.args[2], names, m.picture, m.format, savepicture);
+}
 
 int patchbody(const Invocation&) {
   message("not implemented yet\n");
@@ -31,14 +53,18 @@ constexpr Command kCommands[] = {
     // 6: -c family
 
     // 7: -p, -p1
+    {words::update, 4, false, updatebody},
 
     // 8: -d
+    {words::remove, 3, false, deletebody},
 
     // 9: -face
 
     // 10: -l, -list
+    {words::list, 3, false, listbody},
 
     // 11: the extraction words
+    {words::extract, 3, false, extractbody},
 
 };
 

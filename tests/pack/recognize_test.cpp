@@ -1,0 +1,137 @@
+// Recognition of the layouts by their first bytes, in the order that
+// matters, and the writable-layout query of the pack writer.
+#include <gtest/gtest.h>
+
+#include "fixtures.h"
+#include "support.h"
+#include "torvex/pack/packentry.h"
+
+namespace torvex {
+namespace {
+
+using test::ByteVec;
+using test::Member;
+
+class RecognizeTest : public ::testing::Test {
+ protected:
+  PackEntry& root(const ByteVec& bytes, const char* name = "pack.bin") {
+    const auto file = dir_ / name;
+    test::writebytes(file, bytes);
+    EXPECT_TRUE(setroot(roots_, file.string()));
+    return roots_.root();
+  }
+  // Member names of the scanned bytes in stored order, or "-" when not a directory.
+  std::string scan(const ByteVec& bytes, const char* name = "pack.bin") {
+    PackEntry& r = root(bytes, name);
+    DirArray* d = scandir(r, kScanKeepOrder);
+    std::string out;
+    if (!d) return "-";
+    for (const PackEntry& m : d->members()) out += m.name + "(" + std::to_string(m.offset) + "," + std::to_string(m.size) + ")";
+    return out;
+  }
+
+  test::TempDir dir_;
+  RootArray roots_;
+};
+
+const std::vector<Member> kTwo = {{"one", ByteVec(10, 1)}, {"two", ByteVec(6, 2)}};
+
+TEST_F(RecognizeTest, EveryLayoutReadsItsDirectory) {
+  struct Case {
+    const char* what;
+    ByteVec bytes;
+    const char* name;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"BIGF", test::bigf(kTwo), "p.viv", "one(40,10)two(50,6)"},
+      {"C0FB", test::c0fb(kTwo), "p.viv", "one(26,10)two(36,6)"},
+      {"FST", test::fst(kTwo), "p.fst", "one(208,10)two(218,6)"},
+      {"MAS", test::mas(kTwo), "p.mas", "one(72,10)two(82,6)"},
+      {"APUK", test::apuk(kTwo), "p.apk", "one(96,10)two(106,6)"},
+      {".qpp", test::qpp({{"ab", ByteVec(10, 1)}, {"!cd", ByteVec(6, 2)}}), "data.QPP", "ab(22,10)!cd(32,6)"},
+      {".ppv", test::qpp({{"ab", ByteVec(3, 1)}}), "x.ppv", "ab(14,3)"},
+      {"ORIP", test::orip("self.orp", {"first", "second"}), "p.orp", "self.orp(0,113)first(0,0)second(0,0)"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(scan(c.bytes, c.name), c.expected) << c.what;
+}
+
+TEST_F(RecognizeTest, PlausibilityTestsStandInForAMagicNumber) {
+  // FST: one member (two records) is too small to trust; two members are enough.
+  EXPECT_FALSE(fsttest(1000, 140, 2));
+  EXPECT_TRUE(fsttest(1000, 208, 3));
+  EXPECT_FALSE(fsttest(208 - 8, 208, 3));  // the size must pass the directory
+  EXPECT_FALSE(fsttest(1000, 209, 3));
+  EXPECT_FALSE(fsttest(1000, 208, 0));
+  EXPECT_FALSE(fsttest(1000, 208, 0xFFFFFFFD));
+  EXPECT_EQ(scan(test::fst({{"only", ByteVec(10, 1)}})), "-");
+  EXPECT_EQ(scan(test::fst(kTwo)), "one(208,10)two(218,6)");
+
+  EXPECT_TRUE(mastest(32 * 2 + 16 + 8, 16, 2));
+  EXPECT_FALSE(mastest(32 * 2 + 16 + 8 + 1, 16, 2));
+  EXPECT_FALSE(mastest(0, 0, 0));
+  EXPECT_FALSE(mastest(8, 0, 0));
+  // No 32-bit wrap-around: 32 * 0x08000000 is 2^32, not 0.
+  EXPECT_FALSE(mastest(24, 16, 0x08000000));
+  ByteVec mas = test::mas(kTwo);
+  mas.push_back(0);  // one byte off
+  EXPECT_EQ(scan(mas, "p.mas"), "-");
+}
+
+TEST_F(RecognizeTest, SchAndBnkAreRefusedBeforeTheLaterTests) {
+  // A .qpp container ignores its first four bytes, so without the refusal
+  // these would be read by the last test.
+  ByteVec b = test::qpp({{"ab", ByteVec(8, 1)}});
+  ASSERT_EQ(scan(b, "data.qpp"), "ab(14,8)");
+  for (const char* magic : {"SCHl", "SCH!", "BNKl", "BNK "}) {
+    std::copy(magic, magic + 4, b.begin());
+    EXPECT_EQ(scan(b, "data.qpp"), "-") << magic;
+  }
+  // Exact bytes: lower case is not the magic.
+  std::copy_n("schl", 4, b.begin());
+  EXPECT_EQ(scan(b, "data.qpp"), "ab(14,8)");
+}
+
+TEST_F(RecognizeTest, ShpiMagicIsComparedOnThreeBytes) {
+  // SHPX goes where SHPI goes, even when the bytes after it look like MAS.
+  ByteVec shpx = test::mas(kTwo);
+  const ByteVec shpi = test::bytesof("SHPI");
+  std::copy(shpi.begin(), shpi.end(), shpx.begin());
+  PackEntry& a = root(shpx, "a.fsh");
+  const DirReader forx = recognize(a);
+  ByteVec real = shpx;
+  real[3] = 'I';
+  PackEntry& b = root(real, "b.fsh");
+  EXPECT_EQ(forx, recognize(b));
+  shpx[3] = 'X';
+  EXPECT_EQ(recognize(root(shpx, "c.fsh")), forx);
+}
+
+TEST_F(RecognizeTest, QppIsKnownByNameOnlyAndLast) {
+  const ByteVec b = test::qpp({{"ab", ByteVec(4, 1)}});
+  EXPECT_EQ(scan(b, "data.QPP"), "ab(14,4)");
+  EXPECT_EQ(scan(b, "data.qp"), "-");
+  // A BIGF pack named .qpp is read as BIGF.
+  EXPECT_EQ(scan(test::bigf(kTwo), "p.qpp"), "one(40,10)two(50,6)");
+}
+
+TEST_F(RecognizeTest, PackLayoutOfTheWriter) {
+  EXPECT_EQ(packlayout(root(test::c0fb(kTwo))), kLayoutC0fb);
+  EXPECT_EQ(packlayout(root(test::bigf(kTwo))), kLayoutBigf);
+  EXPECT_EQ(packlayout(root(test::fst(kTwo))), kLayoutFst);
+  EXPECT_EQ(packlayout(root(test::mas(kTwo))), kLayoutNone);
+  EXPECT_EQ(packlayout(root(test::apuk(kTwo))), kLayoutNone);
+  ByteVec shpi = test::bytesof("sHpI");
+  shpi.resize(64, 0);
+  PackEntry& s = root(shpi, "pics.fsh");
+  test::ConsoleCapture capture;
+  try {
+    packlayout(s);
+    ADD_FAILURE() << "no fatal error";
+  } catch (const FatalError& e) {
+    EXPECT_EQ(e.text, "'" + s.path + "' is SHPI file, use -r/-rp to replace images");
+  }
+}
+
+}  // namespace
+}  // namespace torvex

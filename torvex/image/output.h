@@ -1,0 +1,13 @@
+// Shared by the picture writers: they build the whole file in memory and
+// hand it to the platform layer in one piece.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace torvex {
+
+// 1 when `name` was created and all of `bytes` written, else 0.
+int16_t writewholefile(const char* name, std::span<const uint8_t> bytes);
+
+}  // namespace torvex

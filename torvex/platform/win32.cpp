@@ -1,0 +1,157 @@
+// The Win32 backend of the services table: the kernel's file services, with
+// the read-only attribute handled through Get/SetFileAttributesA.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "hostpath.h"
+#include "platform.h"
+
+namespace torvex {
+
+namespace common {
+void fatal(const char* fmt, va_list args);
+void message(const char* fmt, va_list args);
+void consolewrite(std::string_view text);
+void* allocmem(int32_t size);
+void freemem(void* pointer);
+}  // namespace common
+
+namespace {
+
+FileHandle tohandle(HANDLE h) { return reinterpret_cast<FileHandle>(h); }
+HANDLE tonative(FileHandle h) { return reinterpret_cast<HANDLE>(h); }
+
+bool isfolder(const char* name) {
+  const DWORD a = GetFileAttributesA(name);
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+FileHandle winopen(const char* name, int16_t mode) {
+  if (!name) return nullptr;
+  HANDLE h;
+  if (mode == 0) {
+    h = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  } else {
+    clearreadonly(name);
+    h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  return h == INVALID_HANDLE_VALUE ? nullptr : tohandle(h);
+}
+
+void winclose(FileHandle h) {
+  if (h) CloseHandle(tonative(h));
+}
+
+uint32_t winwrite(FileHandle h, const void* buffer, uint32_t count) {
+  DWORD done = 0;
+  if (!WriteFile(tonative(h), buffer, count, &done, nullptr)) return 0;
+  return done;
+}
+
+uint32_t winread(FileHandle h, void* buffer, uint32_t count) {
+  DWORD done = 0;
+  if (!ReadFile(tonative(h), buffer, count, &done, nullptr)) return 0;
+  return done;
+}
+
+int32_t winseek(FileHandle h, int32_t position, int16_t mode) {
+  DWORD method;
+  if (mode == 0)
+    method = FILE_BEGIN;
+  else if (mode == 2)
+    method = FILE_END;
+  else
+    fatal("illegal seek mode");
+  return static_cast<int32_t>(SetFilePointer(tonative(h), position, nullptr, method));
+}
+
+uint32_t winsize(FileHandle h) { return GetFileSize(tonative(h), nullptr); }
+
+int16_t winexists(const char* name) {
+  if (isfolder(name)) return 0;
+  FileHandle h = winopen(name, 0);
+  if (!h) return 0;
+  winclose(h);
+  return 1;
+}
+
+int16_t winrename(const char* oldname, const char* newname) { return std::rename(oldname, newname) == 0 ? 1 : 0; }
+
+int16_t windelete(const char* name) {
+  clearreadonly(name);
+  return std::remove(name) == 0 ? 1 : 0;
+}
+
+}  // namespace
+
+void installservices() {
+  PlatformServices& t = services();
+  t.fatal = common::fatal;
+  t.message = common::message;
+  t.fileopen = winopen;
+  t.fileclose = winclose;
+  t.filewrite = winwrite;
+  t.fileread = winread;
+  t.fileseek = winseek;
+  t.filesize = winsize;
+  t.fileexists = winexists;
+  t.filerename = winrename;
+  t.filedelete = windelete;
+  t.allocmem = common::allocmem;
+  t.freemem = common::freemem;
+  t.consolewrite = common::consolewrite;
+}
+
+void clearreadonly(const char* name) {
+  const DWORD a = GetFileAttributesA(name);
+  if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_READONLY)) return;
+  message("'%s': removed read-only flag\n", name);
+  SetFileAttributesA(name, a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+}
+
+int16_t filereplace(const char* source, const char* target) {
+  clearreadonly(target);
+  return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
+}
+
+FileHandle filecreateexclusive(const char* name) {
+  HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return h == INVALID_HANDLE_VALUE ? nullptr : tohandle(h);
+}
+
+int16_t fileflush(FileHandle handle) { return FlushFileBuffers(tonative(handle)) ? 1 : 0; }
+
+int16_t folderexists(const char* name) { return isfolder(name) ? 1 : 0; }
+
+int16_t makefolder(const char* name) {
+  std::string path(name);
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '\\' || path[i] == '/') {
+      const std::string partial = path.substr(0, i);
+      if (!partial.empty() && partial.back() != ':' && !isfolder(partial.c_str()))
+        CreateDirectoryA(partial.c_str(), nullptr);
+    }
+  }
+  return isfolder(name) ? 1 : 0;
+}
+
+std::string maketempfolder() {
+  char base[MAX_PATH + 1];
+  const DWORD n = GetTempPathA(sizeof base, base);
+  if (n == 0 || n > MAX_PATH) return {};
+  for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+    const std::string name = format("%storvex.%lu.%lu", base, static_cast<unsigned long>(GetCurrentProcessId()), static_cast<unsigned long>(GetTickCount() + attempt));
+    if (CreateDirectoryA(name.c_str(), nullptr)) return name;
+  }
+  return {};
+}
+
+int16_t removefolder(const char* name) { return RemoveDirectoryA(name) ? 1 : 0; }
+
+// Windows finds names in any case and takes either separator as they are.
+std::string hostpath(std::string_view name) { return std::string(name); }
+
+}  // namespace torvex
