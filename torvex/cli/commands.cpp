@@ -3,14 +3,26 @@
 // must come before the create command, which takes every word beginning
 // with "-c".
 #include "dispatch.h"
+#include "torvex/fbcomp/commands.h"
 #include "torvex/platform/platform.h"
 #include "torvex/platform/text.h"
 #include "torvex/pack/packentry.h"
+#include "torvex/pack/packwriter.h"
 #include "torvex/shpi/shpi.h"
 
 namespace torvex {
 
 namespace {
+
+int updatebody(const Invocation& inv) {
+  const std::vector<std::string> files = inv.from(3);
+  return updatepack("", inv.args[2], files, nameequal(inv.word(), "-p1")) ? kExitOk : kExitFailed;
+}
+
+int deletebody(const Invocation& inv) {
+  const std::vector<std::string> names = inv.from(3);
+  return deletepack("", inv.args[2], names) ? kExitOk : kExitFailed;
+}
 
 int listbody(const Invocation& inv) { return listpack(inv.args[2]); }
 
@@ -32,15 +44,19 @@ constexpr Command kCommands[] = {
 
     {words::patch, 3, false, patchbody},
 
-    // 3, 4: -compress, -decompress
+    // 3, 4: -compress, -decompress (a missing destination still runs the body)
+    {words::compress, 3, false, [](const Invocation& inv) { return compressfile(inv.at(2), inv.at(3)); }},
+    {words::decompress, 3, false, [](const Invocation& inv) { return decompressfile(inv.at(2), inv.at(3)); }},
 
     // 5: -r, -rp
 
     // 6: -c family
 
     // 7: -p, -p1
+    {words::update, 4, false, updatebody},
 
     // 8: -d
+    {words::remove, 3, false, deletebody},
 
     // 9: -face
 
