@@ -6,6 +6,8 @@
 #include "torvex/platform/platform.h"
 #include "torvex/platform/text.h"
 #include "torvex/pack/packentry.h"
+#include "torvex/platform/settings.h"
+#include "torvex/shpi/replace.h"
 
 namespace torvex {
 
@@ -27,6 +29,24 @@ int extractbody(const Invocation& inv) {
   return extractpack(inv.args[2], names, m.picture, m.format);
 }
 
+// The "-pal" record when one was loaded.
+std::span<const uint8_t> userpalette() {
+  const Settings& s = settings();
+  return s.user_palette_loaded ? std::span<const uint8_t>(s.user_palette) : std::span<const uint8_t>();
+}
+
+int replacebody(const Invocation& inv) {
+  const std::vector<std::string> list = inv.from(2 + inv.k);
+  return replaceshpi(list, nameequal(inv.word(), "-rp"), userpalette(), settings().transparency_option);
+}
+
+int createbody(const Invocation& inv) {
+  const std::vector<std::string> list = inv.from(2 + inv.k);
+  return createshpi(list, "", createoptions(inv.word()), nullptr, userpalette(), settings().transparency_option)
+             ? kExitOk
+             : kExitFailed;
+}
+
 int patchbody(const Invocation&) {
   message("not implemented yet\n");
   return kExitOk;
@@ -41,8 +61,10 @@ constexpr Command kCommands[] = {
     // 3, 4: -compress, -decompress
 
     // 5: -r, -rp
+    {words::replace, 5, true, replacebody},
 
     // 6: -c family
+    {words::create, 6, true, createbody},
 
     // 7: -p, -p1
 
