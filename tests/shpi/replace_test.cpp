@@ -262,20 +262,36 @@ TEST_F(ReplaceTest, DataFileReplacesARecordByteForByte) {
 TEST_F(ReplaceTest, SuppliedPaletteFileIsThePaletteToFitTo) {
   // No attachment and no palette record: only the "-pal" file has colours.
   const std::vector<uint8_t> old = framedindices(16, 16, 2);
-  writebytes(dir / "bare.fsh", shpifile("GIMX", {{"pic1", record(0x7B, 0, 16, 16, ByteVec(old.begin(), old.end()))}}));
+  const ByteVec bare = shpifile("GIMX", {{"pic1", record(0x7B, 0, 16, 16, ByteVec(old.begin(), old.end()))}});
   const std::vector<Rgb> user = spreadpalette(9);
   writebytes(dir / "game.pal", palette24(user));
   const std::vector<uint8_t> idx = framedindices(16, 16, 7);
   writepalettepng(dir, "new.png", 16, 16, kNew, idx);
 
-  for (const bool create : {false, true}) {
-    SCOPED_TRACE(create ? "-c -pal" : "-r -pal");
-    const RunResult r = create ? run({"-c", "-pal", "game.pal", "bare.fsh", "out.fsh", "new.png", "pic1"})
-                               : run({"-r", "-pal", "game.pal", "bare.fsh", "new.png", "pic1"});
+  struct Case {
+    std::vector<std::string> args;
+    std::string output;
+    bool newpalette;
+  };
+  const std::vector<Case> cases = {
+      {{"-r", "-pal", "game.pal", "bare.fsh", "new.png", "pic1"}, "bare.fsh", false},
+      {{"-c", "-pal", "game.pal", "bare.fsh", "out.fsh", "new.png", "pic1"}, "out.fsh", false},
+      // A new palette has no attachment to live in: the picture is fitted instead.
+      {{"-rp", "-pal", "game.pal", "bare.fsh", "new.png", "pic1"}, "bare.fsh", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " into " + c.output);
+    writebytes(dir / "bare.fsh", bare);
+    const RunResult r = run(c.args);
     ASSERT_EQ(r.status, 0) << r.out;
-    expectinorder(r.out, {"WARNING: no palette in pack file\n", "using supplied external palette file\n",
-                          "palettes are different, remapping...\n"});
-    const auto picrecs = records(create ? "out.fsh" : "bare.fsh");
+    if (c.newpalette)
+      expectinorder(r.out, {"WARNING: no palette in pack file\n", "using supplied external palette file\n",
+                            "WARNING: 'pic1' has no palette of its own, fitting it to the game's palette\n",
+                            "palettes are different, remapping...\n"});
+    else
+      expectinorder(r.out, {"WARNING: no palette in pack file\n", "using supplied external palette file\n",
+                            "palettes are different, remapping...\n"});
+    const auto picrecs = records(c.output);
     const ShpiRecord* pic = findrecord(picrecs, "pic1");
     ASSERT_TRUE(pic);
     ASSERT_EQ(pic->bytes.size(), 16u + 256);

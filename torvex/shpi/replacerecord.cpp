@@ -168,7 +168,14 @@ Block rebuildrecord(std::span<const uint8_t> record, const Image& image, int opt
                                     old.width, old.height)
                       : 0;
     const size_t count = static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0));
-    fitpalette({fitted.indexed.get(), count}, width, height, fitted.palette, reference, u, options);
+    // A new palette needs the record's own attachment to live in; without
+    // one the game shows the shared palette, so the picture is fitted to it.
+    int fitoptions = options;
+    if ((options & kShpiNewPalette) && reference.data() != n + end) {
+      message("WARNING: '%s' has no palette of its own, fitting it to the game's palette\n", image.shpiName);
+      fitoptions &= ~kShpiNewPalette;
+    }
+    fitpalette({fitted.indexed.get(), count}, width, height, fitted.palette, reference, u, fitoptions);
   }
 
   Block pixels = encodepixels(type->code, *source);
