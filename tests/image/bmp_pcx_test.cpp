@@ -2,6 +2,7 @@
 // tools' decoders give; our files are read back by Pillow.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 
 #include "imagetest.h"
@@ -123,7 +124,9 @@ TEST_F(Tools, RefusedBmpBecomesThePlaceholder) {
   auto nopixels = handbmp(0, 0);
   nopixels.resize(60);
   auto zeroheight = handbmp(16, 0, 0);
-  for (const auto& bytes : {cut, oddheader, negativegap, nopixels, zeroheight}) {
+  auto lowestheight = handbmp(16, 0, INT32_MIN);
+  auto tallheight = handbmp(16, 0, 0x10002);  // its low 16 bits alone would say 2
+  for (const auto& bytes : {cut, oddheader, negativegap, nopixels, zeroheight, lowestheight, tallheight}) {
     writebytes(dir / "bad.bmp", bytes);
     EXPECT_TRUE(isplaceholder(loadpath(dir / "bad.bmp")));
   }

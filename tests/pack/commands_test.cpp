@@ -48,9 +48,18 @@ TEST(PackCommands, QppAndOripLinesShowTheirLabels) {
   test::writebytes(dir / "data.QPP", test::qpp({{"ab", ByteVec(5, 1)}, {"!pl", ByteVec(3, 2)}}));
   const auto q = test::runtorvex({"-l", "data.QPP"}, dir.path());
   EXPECT_EQ(q.out, "pack file 'data.QPP' opened\nDirectory 'data.QPP'\n       3 !pl\n       5 ab -1*-1 (ab)\n");
-  test::writebytes(dir / "x.orp", test::orip("self", {"one"}));
+  EXPECT_EQ(test::runtorvex({"-u", "data.QPP"}, dir.path()).status, 0);
+  EXPECT_EQ(test::readbytes(dir / "ab"), ByteVec(5, 1));
+  EXPECT_EQ(test::readbytes(dir / "!pl"), ByteVec(3, 2));
+
+  const ByteVec orip = test::orip("self", {"one"});
+  test::writebytes(dir / "x.orp", orip);
   const auto o = test::runtorvex({"-l", "x.orp"}, dir.path());
   EXPECT_EQ(o.out, "pack file 'x.orp' opened\nDirectory 'x.orp'\n       0 one\n      85 self -1*-1 (ORIP)\n");
+  // The whole-file record is the file itself; name-only records are empty.
+  EXPECT_EQ(test::runtorvex({"-u", "x.orp"}, dir.path()).status, 0);
+  EXPECT_EQ(test::readbytes(dir / "self"), orip);
+  EXPECT_TRUE(test::readbytes(dir / "one").empty());
 }
 
 TEST(PackCommands, CompressedMembersListAndUnpackExpanded) {
@@ -110,12 +119,16 @@ TEST(PackCommands, UnpackStaysInsideTheCurrentFolder) {
   EXPECT_EQ(test::readbytes(dir / "work" / "plain.txt"), test::bytesof("8"));
 }
 
-TEST(PackCommands, OnlyTheUnpackWordsAreRegisteredForExtraction) {
+TEST(PackCommands, UnpackAndPictureWordsAreRegisteredForExtraction) {
   test::TempDir dir;
   test::writebytes(dir / "p.viv", test::bigf(kMembers));
   EXPECT_EQ(test::runtorvex({"-U", "p.viv", "mid.dat"}, dir.path()).status, 0);
   EXPECT_TRUE(fs::exists(dir / "mid.dat"));
-  EXPECT_EQ(test::runtorvex({"-e", "p.viv"}, dir.path()).status, 2);
+  EXPECT_FALSE(fs::exists(dir / "alpha.dat"));
+  // Pack members are plain data: the picture words name them and write nothing.
+  const auto e = test::runtorvex({"-e", "p.viv", "mid.dat"}, dir.path());
+  EXPECT_EQ(e.status, 0);
+  EXPECT_NE(e.out.find("Not an image file!\n"), std::string::npos) << e.out;
 }
 
 TEST(PackCommands, RealCarPackLists) {

@@ -50,12 +50,13 @@ inline ByteVec withattachment(ByteVec picture, const ByteVec& attached) {
 }
 
 // A whole SHPI file: header, directory, then the records in the order
-// given, each at a 4-byte aligned offset; `gap` zero bytes lie between the
+// given, each at a 4-byte aligned offset; the bytes `gap` lie between the
 // directory and the first record.
 inline ByteVec shpifile(const std::string& id, const std::vector<std::pair<std::string, ByteVec>>& records,
-                        size_t gap = 0) {
+                        const ByteVec& gap = {}) {
   const size_t n = records.size();
-  ByteVec f(16 + 8 * n + gap, 0);
+  ByteVec f(16 + 8 * n, 0);
+  append(f, gap);
   f[0] = 'S', f[1] = 'H', f[2] = 'P', f[3] = 'I';
   put32(f, 8, static_cast<uint32_t>(n));
   for (size_t i = 0; i < 4 && i < id.size(); ++i) f[12 + i] = static_cast<uint8_t>(id[i]);
@@ -85,6 +86,39 @@ inline ByteVec fbliteral(const ByteVec& data) {
   out.push_back(static_cast<uint8_t>(0xFC + (data.size() - p)));
   out.insert(out.end(), data.begin() + static_cast<long>(p), data.end());
   return out;
+}
+
+}  // namespace torvex::test
+
+namespace torvex::test {
+
+// A BIGF pack: "BIGF", total size, member count and header length (all
+// big-endian), then per member a big-endian offset and size and the name
+// with its terminating zero; the data follows the header.
+inline ByteVec bigf(const std::vector<std::pair<std::string, ByteVec>>& members) {
+  size_t header = 16;
+  for (const auto& m : members) header += 8 + m.first.size() + 1;
+  auto be32 = [](ByteVec& v, uint32_t x) {
+    for (int s = 24; s >= 0; s -= 8) v.push_back(static_cast<uint8_t>(x >> s));
+  };
+  ByteVec head{'B', 'I', 'G', 'F'};
+  size_t total = header;
+  for (const auto& m : members) total += m.second.size();
+  be32(head, static_cast<uint32_t>(total));
+  be32(head, static_cast<uint32_t>(members.size()));
+  be32(head, static_cast<uint32_t>(header));
+  size_t at = header;
+  ByteVec data;
+  for (const auto& m : members) {
+    be32(head, static_cast<uint32_t>(at));
+    be32(head, static_cast<uint32_t>(m.second.size()));
+    head.insert(head.end(), m.first.begin(), m.first.end());
+    head.push_back(0);
+    append(data, m.second);
+    at += m.second.size();
+  }
+  append(head, data);
+  return head;
 }
 
 }  // namespace torvex::test

@@ -3,30 +3,36 @@
 // must come before the create command, which takes every word beginning
 // with "-c".
 #include "dispatch.h"
+#include "torvex/fbcomp/commands.h"
 #include "torvex/platform/platform.h"
 #include "torvex/platform/text.h"
 #include "torvex/pack/packentry.h"
+#include "torvex/pack/packwriter.h"
 #include "torvex/platform/settings.h"
 #include "torvex/shpi/replace.h"
+#include "torvex/shpi/shpi.h"
 
 namespace torvex {
 
 namespace {
 
-int listbody(const Invocation& inv) { return listpack(inv.args[2]); }
-
-// Only "-u"/"-unpack" for now: the picture words join when picture
-// conversion is wired in.
-bool unpackword(std::string_view w) {
-  ExtractMode m;
-  return extractmode(w, m) && m.picture == 0;
+int updatebody(const Invocation& inv) {
+  const std::vector<std::string> files = inv.from(3);
+  return updatepack("", inv.args[2], files, nameequal(inv.word(), "-p1")) ? kExitOk : kExitFailed;
 }
+
+int deletebody(const Invocation& inv) {
+  const std::vector<std::string> names = inv.from(3);
+  return deletepack("", inv.args[2], names) ? kExitOk : kExitFailed;
+}
+
+int listbody(const Invocation& inv) { return listpack(inv.args[2]); }
 
 int extractbody(const Invocation& inv) {
   ExtractMode m{};
   extractmode(inv.word(), m);
   const std::vector<std::string> names = inv.from(3);
-  return extractpack(inv.args[2], names, m.picture, m.format);
+  return extractpack(inv.args[2], names, m.picture, m.format, savepicture);
 }
 
 // The "-pal" record when one was loaded.
@@ -58,7 +64,9 @@ constexpr Command kCommands[] = {
 
     {words::patch, 3, false, patchbody},
 
-    // 3, 4: -compress, -decompress
+    // 3, 4: -compress, -decompress (a missing destination still runs the body)
+    {words::compress, 3, false, [](const Invocation& inv) { return compressfile(inv.at(2), inv.at(3)); }},
+    {words::decompress, 3, false, [](const Invocation& inv) { return decompressfile(inv.at(2), inv.at(3)); }},
 
     // 5: -r, -rp
     {words::replace, 5, true, replacebody},
@@ -67,8 +75,10 @@ constexpr Command kCommands[] = {
     {words::create, 6, true, createbody},
 
     // 7: -p, -p1
+    {words::update, 4, false, updatebody},
 
     // 8: -d
+    {words::remove, 3, false, deletebody},
 
     // 9: -face
 
@@ -76,7 +86,7 @@ constexpr Command kCommands[] = {
     {words::list, 3, false, listbody},
 
     // 11: the extraction words
-    {unpackword, 3, false, extractbody},
+    {words::extract, 3, false, extractbody},
 
 };
 

@@ -35,11 +35,14 @@ bool readheader(ByteReader& in, uint32_t headersize, BmpHeader& h) {
     h.entrybytes = 3;
     h.colours = 256;
   } else if (headersize == 40 || headersize == 64 || extended) {
-    h.width = static_cast<int>(in.u32le() & 0xFFFF);
+    // Sizes beyond 16 bits are refused rather than cut to their low bits.
+    const uint32_t width = in.u32le();
+    h.width = width > 0x7FFF ? 0 : static_cast<int>(width);
     // A negative height marks rows stored top first.
-    const auto height = static_cast<int32_t>(in.u32le());
+    const int64_t height = static_cast<int32_t>(in.u32le());
     h.topdown = height < 0;
-    h.height = h.topdown ? -height : height;
+    const int64_t rows = h.topdown ? -height : height;
+    h.height = rows > 0x7FFF ? 0 : static_cast<int>(rows);
     in.skip(2);  // planes
     h.bits = in.u16le();
     if (in.u32le() != 0) return false;  // run-length and bit-field layouts are not read

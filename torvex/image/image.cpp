@@ -30,9 +30,9 @@ constexpr ImageFormatRow kFormats[] = {
     {kFormatPng, "PNG", "png", ispng, readpng, writepng},
     {kFormatBmp, "BMP", "bmp", isbmp, readbmp, writebmp},
     {kFormatPcx, "PCX", "pcx", ispcx, readpcx, writepcx},
-    {kFormatGif, "GIF", "gif", isgif, nullptr, nullptr},
+    {kFormatGif, "GIF", "gif", isgif, readgif, writegif},
     {kFormatJpeg, "JPG", "jpg", isjpeg, readjpeg, nullptr},
-    {kFormatIlbm, "IFF", "iff", isilbm, nullptr, nullptr},
+    {kFormatIlbm, "IFF", "iff", isilbm, readilbm, nullptr},
     {kFormatPel, "PEL", "pel", ispel, readpel, nullptr},
 };
 

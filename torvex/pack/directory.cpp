@@ -1,6 +1,7 @@
 // Scanning a container into a directory array, and opening a pack path
 // such as "pack.viv\face.fsh" down to the innermost container it names.
 #include <algorithm>
+#include <numeric>
 
 #include "packentry.h"
 #include "torvex/platform/text.h"
@@ -19,6 +20,21 @@ PackState& packstate() {
   return state;
 }
 
+// Sorts an index and moves each record once: records are large, and a
+// directory may hold thousands of them.
+void sortbyname(DirArray& dir) {
+  std::vector<PackEntry>& records = dir.records;
+  std::vector<size_t> order(records.size() - 1);
+  std::iota(order.begin(), order.end(), size_t{1});
+  std::stable_sort(order.begin(), order.end(),
+                   [&records](size_t a, size_t b) { return namecmp(records[a].name, records[b].name) < 0; });
+  std::vector<PackEntry> sorted;
+  sorted.reserve(records.size());
+  sorted.push_back(std::move(records[0]));
+  for (size_t i : order) sorted.push_back(std::move(records[i]));
+  records.swap(sorted);
+}
+
 }  // namespace
 
 DirArray* scandir(PackEntry& entry, int flags) {
@@ -30,11 +46,7 @@ DirArray* scandir(PackEntry& entry, int flags) {
   auto members = dir->members();
   const auto end = std::find_if(members.begin(), members.end(), [](const PackEntry& m) { return m.name.empty(); });
   dir->records.erase(dir->records.begin() + 1 + (end - members.begin()), dir->records.end());
-  if (!(flags & kScanKeepOrder)) {
-    members = dir->members();
-    std::stable_sort(members.begin(), members.end(),
-                     [](const PackEntry& a, const PackEntry& b) { return namecmp(a.name, b.name) < 0; });
-  }
+  if (!(flags & kScanKeepOrder)) sortbyname(*dir);
   dir->head().parent = &entry;
   for (PackEntry& m : dir->members()) m.parent = &entry;
   entry.directory = std::move(dir);

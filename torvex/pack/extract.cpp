@@ -60,7 +60,10 @@ int16_t writemember(const PackEntry& member, std::span<const uint8_t> content, i
     return 0;
   }
   if (!makeparents(name)) fatal("couldn't open '%s' for writing", name.c_str());
-  File out(name.c_str(), 1);
+  // A new file is created in one step; an existing one (in any letter case)
+  // is replaced through fileopen, which also makes a read-only file writable.
+  File out(filecreateexclusive(name.c_str()));
+  if (!out) out = File(name.c_str(), 1);
   if (!out) fatal("couldn't open '%s' for writing", name.c_str());
   if (!out.writeall(content)) fatal("couldn't write '%s'", name.c_str());
   return 1;

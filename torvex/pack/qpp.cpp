@@ -2,9 +2,17 @@
 // N (LE16), N four-character tags, N LE offsets counted from the end of
 // this header (6 + 8N). A member runs to the next one's offset, the last
 // to the end of the container.
+#include <cstdint>
+
 #include "readers.h"
 
 namespace torvex {
+
+namespace {
+// Out-of-range values become -1, which the file list refuses when the
+// member is read, instead of wrapping to some place inside the container.
+int32_t narrow(int64_t v) { return v >= 0 && v <= INT32_MAX ? static_cast<int32_t>(v) : -1; }
+}  // namespace
 
 std::unique_ptr<DirArray> readqpp(PackEntry& container) {
   ListCursor in(container, 4);
@@ -34,8 +42,8 @@ std::unique_ptr<DirArray> readqpp(PackEntry& container) {
     // Members never open their path; this layout keeps the tag there.
     m.path = tags[i];
     m.label = tags[i];
-    m.offset = static_cast<int32_t>(offsets[i]);
-    m.size = static_cast<int32_t>(next - offsets[i]);
+    m.offset = narrow(offsets[i]);
+    m.size = narrow(next - offsets[i]);
     if (tags[i][0] != '!') m.setcontentkind(kContentPicture);
   }
   return dir;

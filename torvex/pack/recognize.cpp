@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "readers.h"
+#include "torvex/shpi/shpi.h"
 #include "torvex/platform/text.h"
 
 namespace torvex {
@@ -34,8 +35,7 @@ struct Row {
 constexpr Row kRows[] = {
     {[](const Probe& p) { return p.starts("BIGF"); }, readbigf},
     // Only three bytes are compared, so SHPX and the like go to the SHPI reader.
-    // Declined until the SHPI library supplies its directory reader.
-    {[](const Probe& p) { return p.starts("SHP"); }, nullptr},
+    {[](const Probe& p) { return p.starts("SHP"); }, scanshpi},
     {[](const Probe& p) { return p.starts("ORIP"); }, readorip},
     {[](const Probe& p) { return p.bytes[0] == 0xC0 && p.bytes[1] == 0xFB; }, readc0fb},
     // "SCHl" and "BNK" data must never reach the magic-less tests below, which

@@ -5,15 +5,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string_view>
 
 #include "torvex/image/image.h"
+#include "torvex/pack/packentry.h"
 #include "torvex/platform/platform.h"
 
 namespace torvex {
-
-struct PackEntry;
 
 // Every record starts with a 16-byte header: type byte, 24-bit attachment
 // offset, width, height and four further 16-bit values.
@@ -85,17 +85,33 @@ int16_t decodepicture(std::span<const uint8_t> record, ShpiPicture& picture, con
 
 // ---- Directory side (records reached through PackEntry) -------------------------
 
-// Reads the SHPI directory of `container` into a new directory array (the
-// SHP row of the pack recognition table). Null when the header is unreadable.
-PackEntry* scanshpi(PackEntry& container);
+// Directory ids whose records are pictures to be converted when extracted;
+// the records of other files are plain data.
+bool shpipictureid(std::string_view directory_id);
+
+// The SHP row of the pack recognition table: reads the SHPI directory of
+// `container` into a new directory array, in stored order. A "????" entry
+// covers bytes between the directory and the first record. Null (position
+// put back) when the content is shorter than the header.
+std::unique_ptr<DirArray> scanshpi(PackEntry& container);
 
 // Decodes the SHPI record that `entry` stands for. 1 on success, 0 when the
 // entry is no decodable picture.
 int16_t loadpicture(PackEntry* entry, ShpiPicture& picture);
 
-// Searches the directory that `entry` belongs to for a palette record and
-// decodes it into `palette`; the byte count, 0 when none is found.
+// Searches the directory that `entry` belongs to for a palette record
+// ("!pal", then "!" + the picture's last three characters, then a small
+// "!" record, then "pal...", then a small "????") and decodes it into
+// `palette`; the byte count, 0 when none is found.
 int32_t findpalette(const PackEntry& entry, Palette& palette);
+
+// findpalette for the record that `entry` stands for, as decodepicture asks.
+ShpiPaletteFinder paletteof(const PackEntry& entry);
+
+// The picture half of extraction (a PictureSaver): decodes the member's
+// content and saves it as a picture file named after the member. Fatal
+// when the record is no picture or the file cannot be written.
+int16_t savepicture(const PackEntry& member, std::span<const uint8_t> content, int format);
 
 // ---- Writer ------------------------------------------------------------------------
 

@@ -1,0 +1,467 @@
+// The store encoder and the real encoder. The real encoder's output is fixed
+// to the byte by its rules, so it is checked against encodings derived by
+// hand and against a plain, slow transcription of the rules below (no
+// shortcuts, the chains walked entry by entry).
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support.h"
+#include "torvex/fbcomp/encode.h"
+#include "torvex/fbcomp/fb.h"
+#include "torvex/platform/settings.h"
+
+namespace torvex {
+namespace {
+
+using Bytes8 = std::vector<uint8_t>;
+
+Bytes8 header10(size_t size) {
+  return {0x10, 0xFB, static_cast<uint8_t>(size >> 16), static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size)};
+}
+
+Bytes8 store(const Bytes8& data) {
+  Block out = allocblock(fbcapacity(static_cast<int32_t>(data.size())));
+  const int32_t n = fbstore(data, out.get());
+  return {out.get(), out.get() + n};
+}
+
+Bytes8 encode(const Bytes8& data) {
+  Block out = allocblock(fbcapacity(static_cast<int32_t>(data.size())));
+  const int32_t n = fbencode(data, out.get());
+  return {out.get(), out.get() + n};
+}
+
+Bytes8 decode(const Bytes8& stream) {
+  FbStatus status;
+  const Block b = fbdecompress(stream, status);
+  EXPECT_EQ(status, FbStatus::kOk);
+  if (!b) return {};
+  return {b.get(), b.get() + b.size};
+}
+
+// ---- The rules, written out plainly -------------------------------------------
+
+// Literal runs of 112, then one of a multiple of 4; returns what is left (0-3).
+size_t putliterals(Bytes8& out, const Bytes8& d, size_t from, size_t n) {
+  while (n > 112) {
+    out.push_back(0xFB);
+    out.insert(out.end(), d.begin() + static_cast<std::ptrdiff_t>(from), d.begin() + static_cast<std::ptrdiff_t>(from + 112));
+    from += 112;
+    n -= 112;
+  }
+  if (n > 3) {
+    out.push_back(static_cast<uint8_t>(0xE0 | (n / 4 - 1)));
+    out.insert(out.end(), d.begin() + static_cast<std::ptrdiff_t>(from),
+               d.begin() + static_cast<std::ptrdiff_t>(from + n / 4 * 4));
+    n %= 4;
+  }
+  return n;
+}
+
+void putend(Bytes8& out, const Bytes8& d, size_t from) {
+  const size_t r = putliterals(out, d, from, d.size() - from);
+  out.push_back(static_cast<uint8_t>(0xFC | r));
+  out.insert(out.end(), d.end() - static_cast<std::ptrdiff_t>(r), d.end());
+}
+
+Bytes8 literalsonly(const Bytes8& d) {
+  Bytes8 out = header10(d.size());
+  putend(out, d, 0);
+  return out;
+}
+
+struct RefNode {
+  int32_t pos[32];
+  uint16_t run[32];
+  int fill = -1;
+  RefNode* next = nullptr;
+};
+
+Bytes8 referenceencode(const Bytes8& input) {
+  const auto total = static_cast<int32_t>(input.size());
+  Bytes8 d = input;
+  d.resize(input.size() + 4);  // tiny inputs look one or two bytes ahead
+  std::vector<std::unique_ptr<RefNode>> nodes;
+  std::vector<RefNode*> buckets(65536, nullptr);
+  auto head = [&](uint32_t k) -> RefNode*& {
+    if (!buckets[k]) {
+      nodes.push_back(std::make_unique<RefNode>());
+      buckets[k] = nodes.back().get();
+    }
+    return buckets[k];
+  };
+  auto key = [&](int32_t p) { return d[static_cast<size_t>(p)] + 256u * d[static_cast<size_t>(p) + 1]; };
+  auto insert = [&](int32_t p) {
+    RefNode*& h = head(key(p));
+    const int f = h->fill;
+    if (f >= 0 && h->pos[f] + h->run[f] + 1 == p && h->run[f] < 0xFFFE) {
+      ++h->run[f];
+      return;
+    }
+    if (f == 31) {
+      nodes.push_back(std::make_unique<RefNode>());
+      nodes.back()->next = h;
+      h = nodes.back().get();
+    }
+    ++h->fill;
+    h->pos[h->fill] = p;
+    h->run[h->fill] = 0;
+  };
+  auto search = [&](int32_t cur, int32_t& bestpos) {
+    const int32_t lower = std::max(0, cur - 131072);
+    int32_t best = 0;
+    for (RefNode* node = head(key(cur)); node; node = node->next) {
+      for (int i = node->fill - 1; i >= 0; --i) {
+        const int32_t p = node->pos[i];
+        if (p < lower) {
+          node->next = nullptr;
+          return best;
+        }
+        if (d[p + 2] != d[cur + 2]) continue;
+        int32_t m = 3;
+        while (m < 1028 && cur + m < total - 1 && d[p + m] == d[cur + m]) ++m;
+        if (m >= 1028 || cur + m >= total - 1) {
+          bestpos = p;
+          return m;
+        }
+        if (m > best) {
+          best = m;
+          bestpos = p;
+        }
+      }
+    }
+    return best;
+  };
+
+  Bytes8 out = header10(input.size());
+  size_t pending = 0;
+  if (total > 0) {
+    insert(0);
+    int32_t cur = 1;
+    do {
+      insert(cur);
+      int32_t at = 0;
+      const int32_t len = search(cur, at);
+      const int32_t dist = cur - at;
+      if (len > 0 && ((len >= 3 && dist <= 1024) || (len >= 4 && dist <= 16384) || (len >= 5 && dist <= 131072))) {
+        const auto n = static_cast<uint32_t>(putliterals(out, input, pending, static_cast<size_t>(cur) - pending));
+        const auto o = static_cast<uint32_t>(dist - 1);
+        const auto l = static_cast<uint32_t>(len);
+        if (o <= 1023 && l <= 10) {
+          out.push_back(static_cast<uint8_t>(((o >> 8) << 5) + ((l - 3) << 2) + n));
+          out.push_back(static_cast<uint8_t>(o & 0xFF));
+        } else if (o <= 16383 && l <= 67) {
+          out.push_back(static_cast<uint8_t>(0x80 + (l - 4)));
+          out.push_back(static_cast<uint8_t>((n << 6) + (o >> 8)));
+          out.push_back(static_cast<uint8_t>(o & 0xFF));
+        } else {
+          out.push_back(static_cast<uint8_t>(0xC0 + ((o >> 16) << 4) + (((l - 5) >> 8) << 2) + n));
+          out.push_back(static_cast<uint8_t>((o >> 8) & 0xFF));
+          out.push_back(static_cast<uint8_t>(o & 0xFF));
+          out.push_back(static_cast<uint8_t>((l - 5) & 0xFF));
+        }
+        out.insert(out.end(), input.begin() + cur - n, input.begin() + cur);
+        for (int32_t p = cur + 1; p < cur + len; ++p) insert(p);
+        cur += len;
+        pending = static_cast<size_t>(cur);
+      } else {
+        ++cur;
+      }
+    } while (cur < total - 3);
+  }
+  putend(out, input, pending);
+  return out;
+}
+
+// Bytes in which no three consecutive bytes occur twice: tokens i of three
+// bytes from the disjoint ranges 0x00-0x3F, 0x40-0x7F and 0x80-0xBF, holding
+// the digits of i in base 64. Nothing in them is worth a copy.
+Bytes8 uniquebytes(size_t n) {
+  Bytes8 out;
+  for (uint32_t i = 0; out.size() < n; ++i) {
+    out.push_back(static_cast<uint8_t>((i >> 12) & 63));
+    out.push_back(static_cast<uint8_t>(0x40 | ((i >> 6) & 63)));
+    out.push_back(static_cast<uint8_t>(0x80 | (i & 63)));
+  }
+  out.resize(n);
+  return out;
+}
+
+// A picture-like mix: flat areas, noise, shading and repeats at all distances.
+Bytes8 mixedbytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes8 out;
+  while (out.size() < n) {
+    switch (rng() % 6) {
+      case 0: out.insert(out.end(), 1 + rng() % 3000, static_cast<uint8_t>(rng())); break;
+      case 1:
+        for (uint32_t i = rng() % 500; i > 0; --i) out.push_back(static_cast<uint8_t>(rng()));
+        break;
+      case 2:
+        for (uint32_t i = 0, k = rng() % 2000, b = rng(); i < k; ++i) out.push_back(static_cast<uint8_t>(b + i / 7));
+        break;
+      case 3:
+      case 4:
+        if (out.size() > 10) {
+          const size_t back = 1 + rng() % std::min<size_t>(out.size(), 200000);
+          const size_t len = 1 + rng() % 1500;
+          for (size_t i = 0; i < len; ++i) out.push_back(out[out.size() - back]);
+        }
+        break;
+      default:
+        for (uint32_t i = rng() % 400, a = rng(), b = rng(); i > 0; --i) {
+          out.push_back(static_cast<uint8_t>(a));
+          out.push_back(static_cast<uint8_t>(b));
+        }
+    }
+  }
+  out.resize(n);
+  return out;
+}
+
+// Captures the encoder's console lines for the length of a test.
+class Quiet {
+ public:
+  std::string text() const { return capture_.text(); }
+
+ private:
+  test::ConsoleCapture capture_;
+};
+
+// ---- The store encoder ------------------------------------------------------
+
+TEST(FbStore, WrapsTheDataInLiteralRuns) {
+  EXPECT_EQ(store({}), (Bytes8{0x10, 0xFB, 0, 0, 0, 0xFC}));
+  Bytes8 d64(64);
+  for (size_t i = 0; i < d64.size(); ++i) d64[i] = static_cast<uint8_t>(i * 3);
+  Bytes8 want = header10(64);
+  want.push_back(0xEF);
+  want.insert(want.end(), d64.begin(), d64.end());
+  want.push_back(0xFC);
+  EXPECT_EQ(store(d64), want);
+  EXPECT_EQ(want.size(), 71u);
+
+  Bytes8 d68 = d64;
+  d68.insert(d68.end(), {1, 2, 3, 4});
+  want = header10(68);
+  want.push_back(0xEF);
+  want.insert(want.end(), d64.begin(), d64.end());
+  want.insert(want.end(), {0xE0, 1, 2, 3, 4, 0xFC});
+  EXPECT_EQ(store(d68), want);
+}
+
+TEST(FbStore, RefusesSizesNotDivisibleByFour) {
+  test::ConsoleCapture console;
+  try {
+    store({1, 2, 3, 4, 5});
+    FAIL() << "no fatal error";
+  } catch (const FatalError& e) {
+    EXPECT_EQ(e.text, "tried to compress data not divisible by 4");
+  }
+}
+
+// ---- The real encoder, derived by hand --------------------------------------------
+
+struct FormCase {
+  size_t length;    // of the repeat
+  size_t distance;  // back to its first occurrence
+  Bytes8 command;   // the copy command expected, empty when no copy pays off
+};
+
+TEST(FbEncode, ChoosesTheCommandFormByDistanceAndLength) {
+  // The data: unrepeatable bytes, a fence byte, the first `length` bytes
+  // again at `distance`, and four more fence bytes. Everything is literals
+  // but the one repeat.
+  const std::vector<FormCase> cases = {
+      {3, 1024, {0x60, 0xFF}},             // two-byte form at its farthest
+      {10, 1024, {0x7C, 0xFF}},            // ... and its longest
+      {11, 1024, {0x87, 0x03, 0xFF}},      // too long for it: three-byte form
+      {3, 1025, {}},                       // three bytes never go farther than 1024
+      {4, 16384, {0x80, 0x3F, 0xFF}},      // three-byte form at its farthest
+      {67, 16384, {0xBF, 0x3F, 0xFF}},     // ... and its longest
+      {68, 16384, {0xC0, 0x3F, 0xFF, 0x3F}},
+      {4, 16385, {}},                      // four bytes never go farther than 16384
+      {5, 16385, {0xC1, 0x40, 0x00, 0x00}},  // one literal left for the command
+      {3, 113, {0x01, 0x70}},              // 113 pending: a run of 112, one rides along
+      {1028, 131072, {0xDC, 0xFF, 0xFF, 0xFF}},
+      {5, 131073, {}},                     // outside the window
+  };
+  const Bytes8 unique = uniquebytes(131072);
+  for (const FormCase& c : cases) {
+    Bytes8 data(unique.begin(), unique.begin() + static_cast<std::ptrdiff_t>(c.distance - 1));
+    data.push_back(0xF0);
+    data.insert(data.end(), unique.begin(), unique.begin() + static_cast<std::ptrdiff_t>(c.length));
+    data.insert(data.end(), {0xF1, 0xF2, 0xF3, 0xF4});
+
+    Bytes8 want = header10(data.size());
+    if (c.command.empty()) {
+      want = literalsonly(data);
+    } else {
+      const size_t n = putliterals(want, data, 0, c.distance);
+      want.insert(want.end(), c.command.begin(), c.command.end());
+      want.insert(want.end(), data.begin() + static_cast<std::ptrdiff_t>(c.distance - n),
+                  data.begin() + static_cast<std::ptrdiff_t>(c.distance));
+      putend(want, data, c.distance + c.length);
+    }
+    Quiet quiet;
+    const Bytes8 got = encode(data);
+    EXPECT_EQ(got, want) << "length " << c.length << " distance " << c.distance;
+    EXPECT_EQ(decode(got), data);
+  }
+}
+
+TEST(FbEncode, ARunIsNeverItsOwnCandidate) {
+  // One long run with no earlier occurrence of its key: all literals.
+  const Bytes8 run(1000, 'A');
+  Bytes8 want = header10(1000);
+  for (int i = 0; i < 8; ++i) {
+    want.push_back(0xFB);
+    want.insert(want.end(), 112, 'A');
+  }
+  want.push_back(0xF9);  // the last 104 bytes
+  want.insert(want.end(), 104, 'A');
+  want.push_back(0xFC);
+  Quiet quiet;
+  EXPECT_EQ(encode(run), want);
+}
+
+TEST(FbEncode, TinyInputsAreLiteralsWithOneProgressLine) {
+  const std::string blank = std::string(79, ' ') + "\r";
+  {
+    Quiet quiet;
+    EXPECT_EQ(encode({}), (Bytes8{0x10, 0xFB, 0, 0, 0, 0xFC}));
+    EXPECT_EQ(quiet.text(), blank + "old size 0, new size 6\n");
+  }
+  {
+    Quiet quiet;
+    EXPECT_EQ(encode({'a', 'a', 'a'}), (Bytes8{0x10, 0xFB, 0, 0, 3, 0xFF, 'a', 'a', 'a'}));
+    EXPECT_EQ(quiet.text(), "compressing 1/3 (33%) (OUT 5 500%)\r" + blank + "old size 3, new size 9\n");
+  }
+  {
+    Quiet quiet;
+    EXPECT_EQ(encode({'a', 'b', 'a', 'b'}), (Bytes8{0x10, 0xFB, 0, 0, 4, 0xE0, 'a', 'b', 'a', 'b', 0xFC}));
+  }
+}
+
+TEST(FbEncode, TheLastByteIsAlwaysALiteral) {
+  // A repeat that runs to the end of the data stops short of the last byte.
+  Bytes8 data = uniquebytes(200);
+  data.insert(data.end(), data.begin(), data.begin() + 100);
+  Quiet quiet;
+  const Bytes8 got = encode(data);
+  EXPECT_EQ(got, referenceencode(data));
+  ASSERT_GE(got.size(), 2u);
+  EXPECT_EQ(got[got.size() - 2], 0xFD);  // the end command carries one literal
+  EXPECT_EQ(got.back(), data.back());
+}
+
+TEST(FbEncode, MatchesThePlainRulesOnVariedData) {
+  struct Input {
+    const char* name;
+    Bytes8 bytes;
+  };
+  std::vector<Input> inputs;
+  inputs.push_back({"mixed", mixedbytes(400000, 1)});
+  inputs.push_back({"mixed small", mixedbytes(5000, 2)});
+  // A run longer than a run entry can count, then the same again.
+  Bytes8 runs(70000, 'R');
+  runs.push_back('x');
+  runs.insert(runs.end(), 70000, 'R');
+  runs.insert(runs.end(), {'y', 'R', 'R', 'R', 'z'});
+  inputs.push_back({"long runs", runs});
+  // Two-byte patterns, which a run entry does not cover.
+  Bytes8 pattern;
+  for (int i = 0; i < 30000; ++i) pattern.insert(pattern.end(), {0x12, static_cast<uint8_t>(0x34 + i / 5000)});
+  inputs.push_back({"16-bit pattern", pattern});
+  if (!test::samplesdir().empty()) inputs.push_back({"text", test::readbytes(test::samplesdir() / "fb/text")});
+  for (int size = 5; size <= 12; ++size) inputs.push_back({"short", mixedbytes(static_cast<size_t>(size), 3)});
+  for (const Input& in : inputs) {
+    Quiet quiet;
+    const Bytes8 got = encode(in.bytes);
+    EXPECT_EQ(got, referenceencode(in.bytes)) << in.name << " " << in.bytes.size();
+    EXPECT_EQ(decode(got), in.bytes) << in.name;
+  }
+}
+
+TEST(FbEncode, RoundTripsLargeInputs) {
+  Bytes8 data = mixedbytes(3 << 20, 7);
+  Quiet quiet;
+  const Bytes8 got = encode(data);
+  EXPECT_LT(got.size(), data.size() / 2);
+  EXPECT_EQ(decode(got), data);
+}
+
+TEST(FbEncode, KeepsItsNodesForTheNextRun) {
+  resetfbencoder();
+  EXPECT_EQ(fbencoderstats().slabs, 0);
+  const Bytes8 data = mixedbytes(300000, 5);
+  Quiet quiet;
+  const Bytes8 first = encode(data);
+  const FbEncoderStats after = fbencoderstats();
+  EXPECT_GT(after.slabs, 0);
+  EXPECT_EQ(after.freenodes, after.slabs * 1024);  // every node is back on the free list
+  EXPECT_EQ(encode(data), first);
+  EXPECT_EQ(fbencoderstats().slabs, after.slabs);  // the second run took no new memory
+  resetfbencoder();
+  EXPECT_EQ(fbencoderstats().freenodes, 0);
+}
+
+// ---- fbcompress and the self-test ------------------------------------------------
+
+class InFolder {
+ public:
+  explicit InFolder(const test::fs::path& p) : old_(test::fs::current_path()) { test::fs::current_path(p); }
+  ~InFolder() { test::fs::current_path(old_); }
+
+ private:
+  test::fs::path old_;
+};
+
+TEST(FbCompress, UsesTheEncoderTheSettingsAsk) {
+  const Bytes8 data = mixedbytes(20000, 9);
+  resetsettings();
+  Block stored = fbcompress(copyblock(data));
+  EXPECT_EQ(Bytes8(stored.get(), stored.get() + stored.size), store(data));
+
+  mutablesettings().real_compression = true;
+  Quiet quiet;
+  Block real = fbcompress(copyblock(data));
+  resetsettings();
+  EXPECT_EQ(Bytes8(real.get(), real.get() + real.size), referenceencode(data));
+  EXPECT_NE(quiet.text().find("old size 20000, new size "), std::string::npos);
+}
+
+TEST(FbCompress, TheSelfTestStopsABrokenEncoding) {
+  test::TempDir dir;
+  InFolder in(dir.path());
+  const Bytes8 original = {'a', 'b', 'c', 'd'};
+  test::ConsoleCapture console;
+  // Decodes to "abce": the same size, one byte different.
+  const Bytes8 wrong = {0x10, 0xFB, 0, 0, 4, 0xE0, 'a', 'b', 'c', 'e', 0xFC};
+  try {
+    fbverify(original, wrong);
+    FAIL() << "no fatal error";
+  } catch (const FatalError& e) {
+    EXPECT_EQ(e.text, "compression test failed! original <> compressed->decompressed!");
+  }
+  EXPECT_EQ(test::readbytes(dir / "temp.tmp"), (Bytes8{'a', 'b', 'c', 'e'}));
+
+  const Bytes8 shorter = {0x10, 0xFB, 0, 0, 3, 0xFF, 'a', 'b', 'c'};
+  try {
+    fbverify(original, shorter);
+    FAIL() << "no fatal error";
+  } catch (const FatalError& e) {
+    EXPECT_EQ(e.text, "compression test failed! (orig size 4 new size 3)");
+  }
+  fbverify(original, Bytes8{0x10, 0xFB, 0, 0, 4, 0xE0, 'a', 'b', 'c', 'd', 0xFC});
+}
+
+}  // namespace
+}  // namespace torvex

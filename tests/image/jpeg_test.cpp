@@ -1,0 +1,89 @@
+// JPEG reading: files from cjpeg and ImageMagick decode to the same pixels
+// as djpeg gives for them, cut files included.
+#include <gtest/gtest.h>
+
+#include "imagetest.h"
+#include "torvex/image/formats.h"
+
+namespace torvex::test {
+namespace {
+
+class Jpeg : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!havepillow() || !havetool("cjpeg") || !havetool("djpeg")) GTEST_SKIP() << "cjpeg, djpeg or Pillow missing";
+    python(dir, R"(from PIL import Image
+w, h = 203, 150
+im = Image.new('RGB', (w, h))
+im.putdata([((x * 7) % 256, (y * 12) % 256, ((x * y) ^ (x * 31)) % 256) for y in range(h) for x in range(w)])
+im.save('in.ppm')
+)");
+  }
+  // djpeg's decoding of `file` (warnings about a cut file are expected).
+  std::vector<uint8_t> djpeg(const std::string& file, bool grey) {
+    runshell("djpeg -pnm " + file + " > out.pnm", dir.path());
+    if (grey) {
+      python(dir, "from PIL import Image\nopen('pillow.idx','wb').write(Image.open('out.pnm').tobytes())\n");
+      return readbytes(dir / "pillow.idx");
+    }
+    return pillowrgb(dir, "out.pnm");
+  }
+  TempDir dir;
+};
+
+TEST_F(Jpeg, DecodesAsDjpegDoes) {
+  shell(dir, "cjpeg -quality 80 in.ppm > base.jpg && cjpeg -progressive in.ppm > prog.jpg && "
+             "cjpeg -grayscale in.ppm > grey.jpg && cjpeg -sample 1x1 -optimize -restart 1 in.ppm > restart.jpg && "
+             "convert in.ppm -interlace JPEG im.jpg");
+  // Cut copies: decoded up to the cut, then filled as at an end-of-image marker.
+  for (const char* f : {"base", "prog", "grey"}) {
+    const auto whole = readbytes(dir / (std::string(f) + ".jpg"));
+    writebytes(dir / (std::string(f) + "cut.jpg"), std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(whole.size() * 3 / 5)));
+  }
+  struct Case {
+    const char* file;
+    bool grey;
+  } cases[] = {{"base.jpg", false},   {"prog.jpg", false},    {"grey.jpg", true},    {"restart.jpg", false},
+               {"im.jpg", false},     {"basecut.jpg", false}, {"progcut.jpg", false}, {"greycut.jpg", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    ConsoleCapture console;
+    Loaded l = loadpath(dir / c.file);
+    ASSERT_EQ(l.result, 1);
+    EXPECT_EQ(console.text(), "");  // the library's warnings are never printed
+    EXPECT_STREQ(l.image.formatTag, "JPG");
+    EXPECT_EQ(l.image.width, 203);
+    EXPECT_EQ(l.image.height, 150);
+    const auto expected = djpeg(c.file, c.grey);
+    if (c.grey) {
+      EXPECT_EQ(l.image.kind, Indexed);
+      EXPECT_EQ(indicesof(l.image), expected);
+      EXPECT_EQ(l.image.palette[77], (Rgba{77, 77, 77, 255}));
+      EXPECT_EQ(l.image.rgb[3], l.image.indexed[1]);
+    } else {
+      EXPECT_EQ(l.image.kind, TrueColour);
+      EXPECT_EQ(rgbof(l.image), expected);
+    }
+  }
+}
+
+TEST_F(Jpeg, UnreadableFilesBecomeThePlaceholder) {
+  shell(dir, "cjpeg in.ppm > base.jpg && convert in.ppm -colorspace CMYK cmyk.jpg");
+  const auto whole = readbytes(dir / "base.jpg");
+  const std::vector<std::vector<uint8_t>> files = {
+      {0xFF, 0xD8},                                            // nothing after the start marker
+      {0xFF, 0xD8, 0xFF, 0xE0, 0xFF, 0xFF, 1, 2},              // a segment longer than the file
+      std::vector<uint8_t>(whole.begin(), whole.begin() + 30), // cut before the frame header
+      readbytes(dir / "cmyk.jpg"),                             // four components
+  };
+  for (size_t i = 0; i < files.size(); ++i) {
+    ConsoleCapture console;
+    Image image;
+    const Loaded l{loadimage(image, files[i]), std::move(image)};
+    EXPECT_TRUE(isplaceholder(l)) << i;
+    EXPECT_EQ(console.text(), "") << i;
+  }
+}
+
+}  // namespace
+}  // namespace torvex::test

@@ -1,0 +1,45 @@
+// The two 10 FB encoders and the self-test of the real one. fbcompress (fb.h)
+// is the usual entry point; these are the pieces it is made of.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "torvex/platform/platform.h"
+
+namespace torvex {
+
+// Room an encoder needs for `size` input bytes, whichever encoder runs.
+int32_t fbcapacity(int32_t size);
+
+// Wraps `data` in literal commands without looking for repeats. `out` has
+// fbcapacity(data.size()) bytes; returns the encoded length. The size must
+// be a multiple of 4 (fatal otherwise).
+int32_t fbstore(std::span<const uint8_t> data, uint8_t* out);
+
+// The real encoder: hash chains on two-byte keys over a 128 KiB window.
+// `out` has fbcapacity(data.size()) bytes; returns the encoded length.
+// Prints its progress line and the "old size, new size" summary.
+int32_t fbencode(std::span<const uint8_t> data, uint8_t* out);
+
+// Encodes with fbencode, proves the result by decoding it again (see
+// fbverify) and returns it; consumes the input.
+Block fbselftest(Block data);
+
+// Decodes `encoded` and compares it with `original`. On a difference the
+// decoded bytes go to "temp.tmp" in the current folder and the run ends with
+// a fatal error; the broken encoding is never handed on.
+void fbverify(std::span<const uint8_t> original, std::span<const uint8_t> encoded);
+
+// The encoder's chain nodes are kept between runs on a free list; this is
+// that process-wide state.
+struct FbEncoderStats {
+  int32_t slabs = 0;      // node blocks taken from allocmem so far
+  int32_t freenodes = 0;  // nodes waiting on the free list
+};
+FbEncoderStats fbencoderstats();
+// Gives every node block back to allocmem (tests, and the end of a run that
+// wants its memory back).
+void resetfbencoder();
+
+}  // namespace torvex

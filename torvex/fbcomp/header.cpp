@@ -1,0 +1,52 @@
+// The five-byte header and the decompression entry point.
+#include <cstring>
+
+#include "decoders.h"
+#include "fb.h"
+
+namespace torvex {
+
+namespace {
+
+enum class Kind { kNone, k10, k30, k46 };
+
+// In the order the kinds have always been tested: 10, 30, 46.
+Kind kindof(std::span<const uint8_t> data) {
+  if (data.size() < 5 || data[1] != 0xFB) return Kind::kNone;
+  switch (data[0]) {
+    case 0x10: return Kind::k10;
+    case 0x30: return Kind::k30;
+    case 0x46: return Kind::k46;
+    default: return Kind::kNone;
+  }
+}
+
+int32_t headersize(std::span<const uint8_t> data) { return (data[2] << 16) | (data[3] << 8) | data[4]; }
+
+}  // namespace
+
+bool fbinfo(std::span<const uint8_t> data, int32_t& size_out) {
+  if (kindof(data) == Kind::kNone) return false;
+  size_out = headersize(data);
+  return true;
+}
+
+Block fbdecompress(std::span<const uint8_t> data, FbStatus& status) {
+  const Kind kind = kindof(data);
+  if (kind == Kind::kNone) {
+    status = FbStatus::kNotCompressed;
+    return {};
+  }
+  const int32_t size = headersize(data);
+  Block out = allocblock(size + kFbSlack);
+  switch (kind) {
+    case Kind::k10: status = fbdecode10(data, out.get(), size); break;
+    case Kind::k30: status = fbdecode30(data, out.get(), size); break;
+    default: status = fbdecode46(data, out.get(), size); break;
+  }
+  if (status != FbStatus::kOk) return {};
+  out.size = size;
+  return out;
+}
+
+}  // namespace torvex

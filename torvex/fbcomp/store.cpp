@@ -1,0 +1,33 @@
+// The store encoder: the data in literal commands of up to 64 bytes.
+#include <cstring>
+
+#include "encode.h"
+
+namespace torvex {
+
+int32_t fbcapacity(int32_t size) { return size + (size / 64) * 65 + 10000; }
+
+int32_t fbstore(std::span<const uint8_t> data, uint8_t* out) {
+  if (data.size() > 0xFFFFFF)
+    fatal("can't compress %lld bytes: an FB block holds at most %d bytes", static_cast<long long>(data.size()),
+          0xFFFFFF);
+  const auto size = static_cast<int32_t>(data.size());
+  if (size % 4 != 0) fatal("tried to compress data not divisible by 4");
+  uint8_t* o = out;
+  *o++ = 0x10;
+  *o++ = 0xFB;
+  *o++ = static_cast<uint8_t>(size >> 16);
+  *o++ = static_cast<uint8_t>(size >> 8);
+  *o++ = static_cast<uint8_t>(size);
+  for (int32_t at = 0; at < size;) {
+    const int32_t chunk = size - at < 64 ? size - at : 64;
+    *o++ = static_cast<uint8_t>(0xE0 | (chunk / 4 - 1));
+    std::memcpy(o, data.data() + at, static_cast<size_t>(chunk));
+    o += chunk;
+    at += chunk;
+  }
+  *o++ = 0xFC;
+  return static_cast<int32_t>(o - out);
+}
+
+}  // namespace torvex

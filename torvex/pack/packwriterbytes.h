@@ -1,0 +1,38 @@
+// Small helpers shared by the layout writers.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "packwriter.h"
+
+namespace torvex::packbytes {
+
+inline int64_t round4(int64_t n) { return (n + 3) & ~int64_t{3}; }
+
+inline void putbe(std::vector<uint8_t>& out, uint32_t value, int width) {
+  for (int shift = (width - 1) * 8; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+inline void putle32(std::vector<uint8_t>& out, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+inline void putname(std::vector<uint8_t>& out, std::string_view name) {
+  out.insert(out.end(), name.begin(), name.end());
+  out.push_back(0);
+}
+
+// Live items: those not marked deleted.
+template <class F>
+void forlive(std::span<const PackItem> items, F&& f) {
+  for (const PackItem& item : items)
+    if (!item.deleted) f(item);
+}
+
+// The largest pack the writer makes: offsets are 32-bit signed throughout.
+constexpr int64_t kMaxPack = 0x7FFFFFFF;
+
+}  // namespace torvex::packbytes

@@ -1,0 +1,67 @@
+// Pictures reached through the directory: loading and decoding a record,
+// and the search for its palette among its neighbours.
+#include <cstring>
+
+#include "shpi.h"
+
+namespace torvex {
+
+namespace {
+
+// Palettes standing on their own (not named after a picture) are small.
+constexpr int32_t kLoosePaletteLimit = 1400;
+
+std::string_view four(const std::string& name) { return std::string_view(name).substr(0, 4); }
+
+PackEntry* choosepalette(const PackEntry& picture) {
+  if (!picture.parent || !picture.parent->directory) return nullptr;
+  auto members = picture.parent->directory->members();
+  auto first = [&](auto test) -> PackEntry* {
+    for (PackEntry& m : members)
+      if (test(four(m.name), m)) return &m;
+    return nullptr;
+  };
+  const std::string_view own = four(picture.name);
+  PackEntry* found = first([](std::string_view n, const PackEntry&) { return n == "!pal" || n == "!PAL"; });
+  if (!found && own.size() > 1)
+    found = first([&](std::string_view n, const PackEntry&) { return n.starts_with("!") && n.substr(1) == own.substr(1); });
+  if (!found)
+    found = first([](std::string_view n, const PackEntry& m) { return n.starts_with("!") && m.size <= kLoosePaletteLimit; });
+  if (!found) found = first([](std::string_view n, const PackEntry&) { return n.starts_with("pal") || n.starts_with("PAL"); });
+  if (!found)
+    found = first([](std::string_view n, const PackEntry& m) { return n == "????" && m.size <= kLoosePaletteLimit; });
+  return found;
+}
+
+}  // namespace
+
+ShpiPaletteFinder paletteof(const PackEntry& entry) {
+  return [&entry](Palette& palette) { return findpalette(entry, palette); };
+}
+
+int32_t findpalette(const PackEntry& entry, Palette& palette) {
+  PackEntry* chosen = choosepalette(entry);
+  if (!chosen) return 0;
+  const Block bytes = loadlist(*chosen);
+  closelist(*chosen, false);
+  if (!bytes || bytes.size < 1) return 0;
+  std::span<const uint8_t> rec = bytes.span();
+  // A picture record standing for the palette carries it as its attachment.
+  if (rec[0] == 0x78 || rec[0] == 0x7B) {
+    const int32_t a = shpiattachment(rec);
+    if (a >= 1 && a <= bytes.size - 1) rec = rec.subspan(static_cast<size_t>(a));
+  }
+  return decodepalette(rec, palette);
+}
+
+int16_t loadpicture(PackEntry* entry, ShpiPicture& picture) {
+  picture.rgb.reset();
+  picture.indexed.reset();
+  picture.alpha.reset();
+  if (!entry || entry->contentkind() == kContentWholeFile) return 0;
+  const Block bytes = loadlist(*entry);
+  if (!bytes) return 0;
+  return decodepicture(bytes.span(), picture, paletteof(*entry));
+}
+
+}  // namespace torvex
