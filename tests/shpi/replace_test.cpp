@@ -101,10 +101,17 @@ TEST_F(ReplaceTest, SmallerPictureIsFittedToTheGamePaletteWithItsAttachmentAfter
   EXPECT_EQ(attached, palette24(kGame));
   // u = 5 (the old frame), v = 3 (the new frame): the frame becomes 5, every
   // other index the entry the brute-force search picks, never 5.
+  ByteVec shown;  // the colours the game shows for the stored indices
   for (size_t i = 0; i < idx.size(); ++i) {
     const int expected = idx[i] == 3 ? 5 : nearestentry(kGame, 5, kNew[idx[i]]);
     ASSERT_EQ(abcd.bytes[16 + i], expected) << "pixel " << i;
+    for (int v : kGame[static_cast<size_t>(expected)]) shown.push_back(static_cast<uint8_t>(v));
   }
+  // Extracted again as PNG, Pillow sees those colours.
+  fs::create_directory(dir / "out");
+  ASSERT_EQ(runtorvex({"-epng", (dir / "pics.fsh").string(), "ABCD"}, dir / "out").status, 0);
+  python(dir, "from PIL import Image\nopen('back.rgb','wb').write(Image.open('out/ABCD.png').convert('RGB').tobytes())\n");
+  EXPECT_EQ(readbytes(dir / "back.rgb"), shown);
   EXPECT_EQ(recs[1].name, "EFGH");
   EXPECT_EQ(recs[2].name, "TEXT");
   EXPECT_EQ(recs[2].bytes, (ByteVec{'n', 'o', 't', 'e', 's'}));
@@ -486,6 +493,11 @@ TEST_F(SampleTest, TruecolourPictureOf3dobjTakesThePixelsExactly) {
     const uint8_t* p = &engs->bytes[16 + 4 * i];
     ASSERT_EQ((ByteVec{p[2], p[1], p[0], p[3]}), ByteVec(rgba.begin() + 4 * i, rgba.begin() + 4 * i + 4)) << i;
   }
+  // Extracted again as PNG, Pillow sees the painted picture.
+  fs::create_directory(dir / "out");
+  ASSERT_EQ(runtorvex({"-epng", (dir / "3dobj.fsh").string(), "engs"}, dir / "out").status, 0);
+  python(dir, "from PIL import Image\nopen('back.rgba','wb').write(Image.open('out/engs.png').convert('RGBA').tobytes())\n");
+  EXPECT_EQ(readbytes(dir / "back.rgba"), rgba);
 }
 
 TEST_F(SampleTest, GapBeforeTheFirstRecordStaysAndAttachedPaletteIsKept) {
