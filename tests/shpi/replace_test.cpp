@@ -196,6 +196,28 @@ TEST_F(ReplaceTest, NewPaletteModeExchangesTheBorderIndices) {
   EXPECT_EQ(ByteVec(abcd->bytes.begin() + 1040, abcd->bytes.end()), palette24(written));
 }
 
+// A BIGF pack, laid out from its table: big-endian header and directory.
+ByteVec bigfpack(const std::vector<std::pair<std::string, ByteVec>>& members) {
+  size_t header = 16;
+  for (const auto& m : members) header += 8 + m.first.size() + 1;
+  size_t total = header;
+  for (const auto& m : members) total += m.second.size();
+  ByteVec b = {'B', 'I', 'G', 'F'};
+  auto be32 = [&b](size_t v) {
+    for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(v >> s));
+  };
+  be32(total), be32(members.size()), be32(header);
+  size_t at = header;
+  for (const auto& m : members) {
+    be32(at), be32(m.second.size());
+    b.insert(b.end(), m.first.begin(), m.first.end());
+    b.push_back(0);
+    at += m.second.size();
+  }
+  for (const auto& m : members) append(b, m.second);
+  return b;
+}
+
 TEST_F(ReplaceTest, ArgumentProblemsStopBeforeAnythingIsWritten) {
   struct Case {
     std::vector<std::string> args;
@@ -213,12 +235,16 @@ TEST_F(ReplaceTest, ArgumentProblemsStopBeforeAnythingIsWritten) {
       {{"-r", "pics.fsh", "new.png", "TEXT"}, "-- 'TEXT' is no picture record: the image 'new.png' can't take its place",
        1},
       {{"-r", "pics.fsh", "broken.png", "ABCD"}, "-- unsupported or corrupt image 'broken.png'", 1},
+      // A pack is not rebuilt as an SHPI file.
+      {{"-r", "plain.viv", "new.png", "ABCD"}, "-- 'plain.viv' is no SHPI file", 1},
       {{"-r", "pics.fsh", "new.png"}, "unknown command or not enough parameters", 2},
       {{"-c", "pics.fsh", "out.fsh", "new.png"}, "unknown command or not enough parameters", 2},
   };
   const ByteVec original = picsfile(5, palette24(kGame));
   writebytes(dir / "pics.fsh", original);
   writebytes(dir / "broken.png", {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c'});
+  const ByteVec plain = bigfpack({{"ABCD", {1, 2, 3, 4}}});
+  writebytes(dir / "plain.viv", plain);
   writepalettepng(dir, "new.png", 8, 8, kNew, framedindices(8, 8, 1));
   for (const Case& c : cases) {
     const RunResult r = run(c.args);
@@ -227,6 +253,7 @@ TEST_F(ReplaceTest, ArgumentProblemsStopBeforeAnythingIsWritten) {
     EXPECT_EQ(r.out.find("creating new SHPI file"), std::string::npos) << r.out;
     EXPECT_EQ(readbytes(dir / "pics.fsh"), original) << c.message;
     EXPECT_FALSE(fs::exists(dir / "out.fsh")) << c.message;
+    EXPECT_EQ(readbytes(dir / "plain.viv"), plain) << c.message;
   }
 }
 
@@ -306,28 +333,6 @@ TEST_F(ReplaceTest, SuppliedPaletteFileIsThePaletteToFitTo) {
       ASSERT_EQ(pic->bytes[16 + i], expected) << "pixel " << i;
     }
   }
-}
-
-// A BIGF pack, laid out from its table: big-endian header and directory.
-ByteVec bigfpack(const std::vector<std::pair<std::string, ByteVec>>& members) {
-  size_t header = 16;
-  for (const auto& m : members) header += 8 + m.first.size() + 1;
-  size_t total = header;
-  for (const auto& m : members) total += m.second.size();
-  ByteVec b = {'B', 'I', 'G', 'F'};
-  auto be32 = [&b](size_t v) {
-    for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(v >> s));
-  };
-  be32(total), be32(members.size()), be32(header);
-  size_t at = header;
-  for (const auto& m : members) {
-    be32(at), be32(m.second.size());
-    b.insert(b.end(), m.first.begin(), m.first.end());
-    b.push_back(0);
-    at += m.second.size();
-  }
-  for (const auto& m : members) append(b, m.second);
-  return b;
 }
 
 // The member `name` of a BIGF pack, as stored.
