@@ -292,6 +292,81 @@ TEST_F(ReplaceTest, DataFileReplacesARecordByteForByte) {
   EXPECT_EQ(efgh->bytes, padded);
 }
 
+TEST_F(ReplaceTest, CreateWordsChooseCompressionAndPalette) {
+  struct Case {
+    std::string word;
+    bool compressed;
+    bool newpalette;
+  };
+  const std::vector<Case> cases = {{"-c", false, false}, {"-cp", false, true}, {"-c1", true, false}, {"-C1P", true, true}};
+  // Records of whole words, so the store encoder takes the file.
+  writebytes(dir / "pics.fsh", picsfile(0, palette24(kGame), {'n', 'o', 't', 'e', 's', ' ', 'o', 'k'}));
+  const std::vector<uint8_t> idx = framedindices(32, 32, 5);
+  writepalettepng(dir, "new.png", 32, 32, kNew, idx);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.word);
+    fs::remove(dir / "out.fsh");
+    fs::remove(dir / "plain.fsh");
+    const RunResult r = run({c.word, "pics.fsh", "out.fsh", "new.png", "ABCD"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find("creating new palette") != std::string::npos, c.newpalette) << r.out;
+    EXPECT_EQ(r.out.find("remapping") != std::string::npos, !c.newpalette) << r.out;
+    const ByteVec out = readbytes(dir / "out.fsh");
+    ASSERT_GE(out.size(), 4u);
+    ByteVec plain = out;
+    if (c.compressed) {
+      ASSERT_EQ(out[0], 0x10);
+      ASSERT_EQ(out[1], 0xFB);
+      ASSERT_EQ(run({"-decompress", "out.fsh", "plain.fsh"}).status, 0);
+      plain = readbytes(dir / "plain.fsh");
+    }
+    const auto recs = readshpi(plain);
+    const ShpiRecord* abcd = findrecord(recs, "ABCD");
+    ASSERT_TRUE(abcd);
+    for (size_t i = 0; i < idx.size(); ++i) {
+      const int expected = c.newpalette ? (idx[i] == 5 ? 0 : idx[i] == 0 ? 5 : idx[i])
+                           : idx[i] == 5 ? 0
+                                         : nearestentry(kGame, 0, kNew[idx[i]]);
+      ASSERT_EQ(abcd->bytes[16 + i], expected) << "pixel " << i;
+    }
+  }
+}
+
+// Far more records and inputs than the old fixed tables held (10,000 and 256).
+TEST_F(ReplaceTest, ManyRecordsAndInputs) {
+  constexpr int kRecords = 10050, kInputs = 300;
+  auto name = [](int i) {
+    const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+    return std::string{'r', digits[i / 1296 % 36], digits[i / 36 % 36], digits[i % 36]};
+  };
+  std::vector<std::pair<std::string, ByteVec>> recs;
+  for (int i = 0; i < kRecords; ++i) recs.push_back({name(i), {static_cast<uint8_t>(i), 0, 0, 0}});
+  writebytes(dir / "many.fsh", shpifile("DATA", recs));
+  std::vector<std::string> args = {"-r", "many.fsh"};
+  for (int k = 0; k < kInputs; ++k) {
+    const std::string file = "in" + std::to_string(k) + ".dat";
+    writebytes(dir / file, {'n', 'e', 'w', static_cast<uint8_t>(k)});
+    args.push_back(file);
+    args.push_back(name(k * 30));
+  }
+  const RunResult r = run(args);
+  ASSERT_EQ(r.status, 0) << r.out.substr(r.out.size() > 2000 ? r.out.size() - 2000 : 0);
+  EXPECT_NE(r.out.find("copied 9750, replaced 300 and added 0\n"), std::string::npos);
+  // The progress line holds 14 names (74 columns, 5 each) before it wraps.
+  EXPECT_NE(r.out.find("copying r001 r002 r003 r004 r005 r006 r007 r008 r009 r00a r00b r00c r00d r00e \n"
+                       "        r00f "),
+            std::string::npos);
+  const auto back = records("many.fsh");
+  ASSERT_EQ(back.size(), static_cast<size_t>(kRecords));
+  for (int i = 0; i < kRecords; ++i) {
+    ASSERT_EQ(back[static_cast<size_t>(i)].name, name(i));
+    const ByteVec expected = i % 30 == 0 && i / 30 < kInputs
+                                 ? ByteVec{'n', 'e', 'w', static_cast<uint8_t>(i / 30)}
+                                 : ByteVec{static_cast<uint8_t>(i), 0, 0, 0};
+    ASSERT_EQ(back[static_cast<size_t>(i)].bytes, expected) << name(i);
+  }
+}
+
 TEST_F(ReplaceTest, SuppliedPaletteFileIsThePaletteToFitTo) {
   // No attachment and no palette record: only the "-pal" file has colours.
   const std::vector<uint8_t> old = framedindices(16, 16, 2);
