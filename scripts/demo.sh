@@ -10,6 +10,12 @@ run() { echo; echo "\$ torvex $*"; "$tv" "$@"; }
 
 run
 
+# Compression: a small file the demo writes itself, there and back.
+for i in $(seq 1 40); do echo "Period $((i % 3 + 1)): the home team shoots, the goalie saves."; done > rink.txt
+run -real -compress rink.txt rink.fb
+run -decompress rink.fb rink.out
+cmp rink.txt rink.out && echo "rink.out is rink.txt again"
+
 # Pictures: a small game folder whose pack and SHPI files are written by a
 # generator from the formats' byte tables; list the pack, list an SHPI file
 # inside it, and extract its pictures as PNG files.
