@@ -159,7 +159,7 @@ class Encoder {
       : d_(data.data()), total_(static_cast<int32_t>(data.size())), out_(out), o_(out),
         buckets_(static_cast<Bucket*>(allocmem(65536 * static_cast<int32_t>(sizeof(Bucket))))) {}
   ~Encoder() {
-    for (int32_t k = 0; k < 65536; ++k) releasechain(buckets_.get()[k].head);
+    for (const uint16_t k : used_) releasechain(buckets_.get()[k].head);
   }
   Encoder(const Encoder&) = delete;
   Encoder& operator=(const Encoder&) = delete;
@@ -179,6 +179,7 @@ class Encoder {
   uint8_t* out_;
   uint8_t* o_;
   MemPtr<Bucket> buckets_;
+  std::vector<uint16_t> used_;  // the keys whose buckets have a chain: small inputs touch few
   int32_t threshold_ = -1;
 };
 
@@ -198,6 +199,7 @@ inline void Encoder::insert(int32_t p) {
   Bucket& b = buckets_.get()[key];
   if (!b.head) {
     b.head = takenode();
+    used_.push_back(static_cast<uint16_t>(key));
     b.fill = -1;
   } else if (b.newest + b.run + 1 == p && b.run < kMaxRun) {
     ++b.run;  // one more position of a run
