@@ -99,8 +99,7 @@ void consolewrite(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-void* allocmem(int32_t size) {
-  void* base = size < 0 ? nullptr : std::calloc(1, static_cast<size_t>(size) + kHeaderBytes);
+void* stampblock(void* base, int32_t size) {
   if (!base) torvex::fatal("couldn't allocate %d bytes", size);
   auto* bytes = static_cast<uint8_t*>(base);
   const uint32_t count = static_cast<uint32_t>(size);
@@ -109,15 +108,25 @@ void* allocmem(int32_t size) {
   return bytes + kHeaderBytes;
 }
 
-void freemem(void* pointer) {
-  if (!pointer) return;
+void* blockbase(void* pointer, uint32_t& size) {
   uint8_t* base = static_cast<uint8_t*>(pointer) - kHeaderBytes;
   uint32_t guard;
   std::memcpy(&guard, base + 4, 4);
   if (guard != kGuardWord)
     torvex::fatal("freemem (memory not allocated or corrupted) %08X",
                   static_cast<unsigned>(reinterpret_cast<uintptr_t>(pointer)));
-  std::free(base);
+  std::memcpy(&size, base, 4);
+  return base;
+}
+
+void* allocmem(int32_t size) {
+  return stampblock(size < 0 ? nullptr : std::calloc(1, static_cast<size_t>(size) + kHeaderBytes), size);
+}
+
+void freemem(void* pointer) {
+  if (!pointer) return;
+  uint32_t size;
+  std::free(blockbase(pointer, size));
 }
 
 }  // namespace common
