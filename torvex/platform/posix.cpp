@@ -344,7 +344,7 @@ std::string hostpath(std::string_view name) {
   std::string out;
   size_t i = 0;
   if (path[0] == '/') {
-    out = "/";
+    out.push_back('/');
     i = 1;
   }
   bool searching = true;  // once a component is missing, nothing below it exists
