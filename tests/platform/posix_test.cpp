@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "support.h"
 #include "torvex/platform/hostpath.h"
 #include "torvex/platform/platform.h"
@@ -58,6 +61,22 @@ TEST_F(HostPath, OpensThroughTheServices) {
   File f("data\\pics.fsh", 0);
   ASSERT_TRUE(f);
   EXPECT_EQ(f.size(), 4u);
+}
+
+TEST_F(HostPath, LargeFoldersSeeNewFilesWhoeverMadeThem) {
+  for (int i = 0; i < 100; ++i) test::writetext("file" + std::to_string(100 + i) + ".txt", "x");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(hostpath("FILE150.TXT"), "file150.txt");
+  {
+    File made("New.Dat", 1);  // through the services
+    ASSERT_TRUE(made);
+  }
+  EXPECT_EQ(hostpath("NEW.DAT"), "New.Dat");
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  test::writetext("Other.bin", "y");  // behind the program's back
+  EXPECT_EQ(hostpath("OTHER.BIN"), "Other.bin");
+  EXPECT_EQ(filedelete("new.dat"), 1);
+  EXPECT_EQ(hostpath("NEW.DAT"), "NEW.DAT");
 }
 
 using Files = InFolder;

@@ -246,11 +246,12 @@ namespace {
 
 // What a folder held when it was last read, so that creating many files in
 // one folder (unpacking a pack) does not read the folder once per file. A
-// listing is used only while the folder's change time is the one seen when
-// it was read, and only when that time was well in the past at the reading:
-// file times advance in coarse ticks, so a change made in the same tick as
-// the reading would not show. Files this process creates are added to the
-// listing as they appear.
+// listing is used only for large folders (small ones are cheap to read
+// again), only while the folder's change time is the one seen when it was
+// read, and only when that time was well in the past at the reading: file
+// times advance in coarse ticks, so a change made in the same tick as the
+// reading would not show. Files this process creates are added to the
+// listing as they appear, and such a change confirms it.
 struct FolderListing {
   timespec changed{};
   ino_t inode = 0;
@@ -292,7 +293,7 @@ std::string findentry(const std::string& folder, const std::string& part) {
   struct stat st;
   if (::stat(folder.c_str(), &st) != 0) return {};
   FolderListing& listing = listings()[folder];
-  if (!samestamp(listing, st)) {
+  if (!samestamp(listing, st) || listing.byfolded.size() < 64) {
     listing = FolderListing{};
     listing.changed = st.st_mtim;
     listing.inode = st.st_ino;
@@ -327,6 +328,7 @@ void notecreated(const std::string& path) {
   }
   addname(it->second, leaf);
   it->second.changed = st.st_mtim;
+  it->second.confirmed = true;
 }
 
 void noteremoved(const std::string& path) {
