@@ -10,6 +10,12 @@ run() { echo; echo "\$ torvex $*"; "$tv" "$@"; }
 
 run
 
+# Compression: a small file the demo writes itself, there and back.
+for i in $(seq 1 40); do echo "Period $((i % 3 + 1)): the home team shoots, the goalie saves."; done > rink.txt
+run -real -compress rink.txt rink.fb
+run -decompress rink.fb rink.out
+cmp rink.txt rink.out && echo "rink.out is rink.txt again"
+
 # Pictures: a small game folder whose pack and SHPI files are written by a
 # generator from the formats' byte tables; list the pack, list an SHPI file
 # inside it, and extract its pictures as PNG files.
@@ -20,4 +26,25 @@ run -l 'pack.viv\pics.fsh'
 run -epng 'pack.viv\pics.fsh'
 run -l 'pack.viv\icons.qfs'
 echo; echo "\$ ls *.png"; ls *.png
+cd ..
+
+# Replacing a picture: a modder paints a new "spot" as a PNG file and puts it
+# into pack.viv\pics.fsh; its colours are fitted to the record's palette.
+mkdir -p replace && cd replace
+python3 ../../scripts/makedemo.py . >/dev/null
+/usr/bin/python3 - <<'PY'
+from PIL import Image, ImageDraw
+im = Image.new("RGB", (48, 48), (255, 0, 255))
+d = ImageDraw.Draw(im)
+d.ellipse((4, 4, 43, 43), fill=(230, 120, 20), outline=(250, 220, 40), width=4)
+d.rectangle((20, 12, 27, 35), fill=(160, 40, 10))
+im.save("newspot.png")
+PY
+run -r 'pack.viv\pics.fsh' newspot.png spot
+run -l 'pack.viv\pics.fsh'
+run -epng 'pack.viv\pics.fsh' spot
+# A new SHPI file, compressed (the 1 in -c1p), with "logo" replaced and a
+# record "lgo2" added in the place of "grad", with its own palette (the p).
+run -c1p 'pack.viv\pics.fsh' new.qfs newspot.png logo newspot.png lgo2 grad
+run -l new.qfs
 cd ..

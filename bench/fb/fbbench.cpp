@@ -26,32 +26,40 @@ namespace {
 
 using Bytesvec = std::vector<uint8_t>;
 
-// Words with a Zipf-like frequency, in sentences and lines.
+// Prose: the common English words and a few thousand made-up longer ones,
+// drawn with a Zipf-like frequency, in sentences and lines of up to 72
+// characters, with some numbers.
 Bytesvec maketext(size_t size, std::mt19937& rng) {
-  static const char* const kWords[] = {
+  static const char* const kCommon[] = {
       "the", "of", "and", "to", "a", "in", "is", "that", "for", "it", "as", "was", "with", "be", "by", "on",
       "not", "he", "this", "are", "or", "his", "from", "at", "which", "but", "have", "an", "had", "they",
       "you", "were", "their", "one", "all", "we", "can", "her", "has", "there", "been", "if", "more", "when",
       "will", "would", "who", "so", "no", "player", "team", "season", "goal", "league", "game", "ice",
-      "hockey", "period", "score", "penalty", "shot", "save", "coach", "arena", "puck", "stick", "skates",
-      "defence", "forward", "winger", "centre", "captain", "referee", "overtime", "playoff", "trophy",
-      "championship", "conference", "division", "schedule", "statistics", "assists", "points", "minutes",
-      "contract", "transfer", "rookie", "veteran", "between", "against", "through", "during", "without",
-      "because", "another", "several", "important", "different", "following", "national", "international"};
-  constexpr size_t kCount = sizeof kWords / sizeof kWords[0];
-  std::vector<double> weights(kCount);
-  for (size_t i = 0; i < kCount; ++i) weights[i] = 1.0 / static_cast<double>(i + 1);
+      "hockey", "period", "score", "penalty", "shot", "save", "coach", "arena", "puck", "stick", "skates"};
+  static const char* const kSyllables[] = {"ka", "ren", "to", "mi", "sal", "ver", "on", "dra", "bel", "ist",
+                                           "ga", "lor", "pe", "que", "tin", "us", "ar", "mon", "el", "di",
+                                           "stra", "fo", "nik", "ham", "ber", "cor", "ly", "tes", "an", "ge"};
+  std::vector<std::string> words(std::begin(kCommon), std::end(kCommon));
+  std::uniform_int_distribution<size_t> syllable(0, std::size(kSyllables) - 1);
+  std::uniform_int_distribution<int> syllables(2, 4);
+  while (words.size() < 4000) {
+    std::string w;
+    for (int i = syllables(rng); i > 0; --i) w += kSyllables[syllable(rng)];
+    words.push_back(w);
+  }
+  std::vector<double> weights(words.size());
+  for (size_t i = 0; i < words.size(); ++i) weights[i] = 1.0 / static_cast<double>(i + 1);
   std::discrete_distribution<size_t> pick(weights.begin(), weights.end());
   std::uniform_int_distribution<int> sentence(4, 18);
   std::uniform_int_distribution<int> number(0, 9999);
   std::string out;
   size_t column = 0;
   while (out.size() < size) {
-    const int words = sentence(rng);
-    for (int w = 0; w < words; ++w) {
-      std::string word = kWords[pick(rng)];
+    const int count = sentence(rng);
+    for (int w = 0; w < count; ++w) {
+      std::string word = words[pick(rng)];
       if (w == 0) word[0] = static_cast<char>(word[0] - 32);
-      if (number(rng) < 300) word = std::to_string(number(rng));
+      if (number(rng) < 150) word = std::to_string(number(rng));
       if (column + word.size() > 72) {
         out += '\n';
         column = 0;

@@ -438,6 +438,20 @@ TEST(FbCompress, UsesTheEncoderTheSettingsAsk) {
   EXPECT_NE(quiet.text().find("old size 20000, new size "), std::string::npos);
 }
 
+TEST(FbCompress, RefusesWhatTheSizeFieldCannotHold) {
+  test::ConsoleCapture console;
+  for (const bool real : {false, true}) {
+    mutablesettings().real_compression = real;
+    try {
+      fbcompress(allocblock(0x1000000));
+      ADD_FAILURE() << "no fatal error";
+    } catch (const FatalError& e) {
+      EXPECT_EQ(e.text, "can't compress 16777216 bytes: an FB block holds at most 16777215 bytes");
+    }
+  }
+  resetsettings();
+}
+
 TEST(FbCompress, TheSelfTestStopsABrokenEncoding) {
   test::TempDir dir;
   InFolder in(dir.path());

@@ -68,13 +68,22 @@ TEST_F(Jpeg, DecodesAsDjpegDoes) {
 }
 
 TEST_F(Jpeg, UnreadableFilesBecomeThePlaceholder) {
-  shell(dir, "cjpeg in.ppm > base.jpg && convert in.ppm -colorspace CMYK cmyk.jpg");
+  shell(dir, "cjpeg in.ppm > base.jpg && cjpeg -progressive in.ppm > prog.jpg && convert in.ppm -colorspace CMYK cmyk.jpg");
   const auto whole = readbytes(dir / "base.jpg");
+  // A progressive frame header that claims 32,512 x 32,512 pixels: the
+  // library would want gigabytes for its coefficients before any row.
+  auto huge = readbytes(dir / "prog.jpg");
+  for (size_t i = 0; i + 9 < huge.size(); ++i)
+    if (huge[i] == 0xFF && huge[i + 1] == 0xC2) {
+      huge[i + 5] = huge[i + 7] = 0x7F;
+      break;
+    }
   const std::vector<std::vector<uint8_t>> files = {
       {0xFF, 0xD8},                                            // nothing after the start marker
       {0xFF, 0xD8, 0xFF, 0xE0, 0xFF, 0xFF, 1, 2},              // a segment longer than the file
       std::vector<uint8_t>(whole.begin(), whole.begin() + 30), // cut before the frame header
       readbytes(dir / "cmyk.jpg"),                             // four components
+      huge,
   };
   for (size_t i = 0; i < files.size(); ++i) {
     ConsoleCapture console;

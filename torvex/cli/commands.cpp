@@ -8,6 +8,8 @@
 #include "torvex/platform/text.h"
 #include "torvex/pack/packentry.h"
 #include "torvex/pack/packwriter.h"
+#include "torvex/platform/settings.h"
+#include "torvex/shpi/replace.h"
 #include "torvex/shpi/shpi.h"
 
 namespace torvex {
@@ -33,6 +35,24 @@ int extractbody(const Invocation& inv) {
   return extractpack(inv.args[2], names, m.picture, m.format, savepicture);
 }
 
+// The "-pal" record when one was loaded.
+std::span<const uint8_t> userpalette() {
+  const Settings& s = settings();
+  return s.user_palette_loaded ? std::span<const uint8_t>(s.user_palette) : std::span<const uint8_t>();
+}
+
+int replacebody(const Invocation& inv) {
+  const std::vector<std::string> list = inv.from(2 + inv.k);
+  return replaceshpi(list, nameequal(inv.word(), "-rp"), userpalette(), settings().transparency_option);
+}
+
+int createbody(const Invocation& inv) {
+  const std::vector<std::string> list = inv.from(2 + inv.k);
+  return createshpi(list, "", createoptions(inv.word()), nullptr, userpalette(), settings().transparency_option)
+             ? kExitOk
+             : kExitFailed;
+}
+
 int patchbody(const Invocation&) {
   message("not implemented yet\n");
   return kExitOk;
@@ -49,8 +69,10 @@ constexpr Command kCommands[] = {
     {words::decompress, 3, false, [](const Invocation& inv) { return decompressfile(inv.at(2), inv.at(3)); }},
 
     // 5: -r, -rp
+    {words::replace, 5, true, replacebody},
 
     // 6: -c family
+    {words::create, 6, true, createbody},
 
     // 7: -p, -p1
     {words::update, 4, false, updatebody},

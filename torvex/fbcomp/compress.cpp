@@ -29,8 +29,9 @@ Block fbselftest(Block data) {
 }
 
 Block fbcompress(Block data) {
-  if (settings().real_compression) return fbselftest(std::move(data));
+  // The header's size field has 24 bits.
   if (data.size > 0xFFFFFF) fatal("can't compress %d bytes: an FB block holds at most %d bytes", data.size, 0xFFFFFF);
+  if (settings().real_compression) return fbselftest(std::move(data));
   Block out = allocblock(fbcapacity(data.size));
   out.size = fbstore(data.span(), out.get());
   return out;

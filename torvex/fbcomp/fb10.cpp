@@ -86,8 +86,15 @@ FbStatus fbdecode10(std::span<const uint8_t> src, uint8_t* dst, int32_t size) {
       // A literal run, or the end command with its last 0-3 literals.
       lit = b0 < 0xFC ? ((b0 & 0x1F) + 1) * 4 : b0 & 3;
       ++in;
-      if (static_cast<size_t>(inend - in) < lit || static_cast<size_t>(outend - out) < lit) break;
-      std::memcpy(out, in, lit);
+      if (static_cast<size_t>(outend - out) < lit) break;
+      if (inend - in >= 128) {
+        // Whole 16-byte units: up to 15 bytes more are read (they are in
+        // the input) and written (into the spare bytes at worst).
+        for (uint32_t i = 0; i < lit; i += 16) copy16(out + i, in + i);
+      } else {
+        if (static_cast<size_t>(inend - in) < lit) break;
+        std::memcpy(out, in, lit);
+      }
       in += lit;
       out += lit;
       if (b0 < 0xFC) continue;

@@ -86,16 +86,22 @@ int decodesteps(JpegJob* job, Image* image, size_t filesize) {
   jpeg_CreateDecompress(cinfo, JPEG_LIB_VERSION, sizeof(jpeg_decompress_struct));
   cinfo->src = &job->source.pub;
   jpeg_read_header(cinfo, TRUE);
+
+  // Sizes beyond the record's 16-bit fields, or far more pixels than the
+  // file could describe (a whole-image coefficient buffer would be asked
+  // for at once), are refused before the library allocates for them.
+  const uint64_t pixels = static_cast<uint64_t>(cinfo->image_width) * cinfo->image_height;
+  if (cinfo->image_width > 0x7FFF || cinfo->image_height > 0x7FFF || pixels > 1024 * static_cast<uint64_t>(filesize)) {
+    jpeg_destroy_decompress(cinfo);
+    return 0;
+  }
+  cinfo->mem->max_memory_to_use = 512L * 1024 * 1024;
   jpeg_start_decompress(cinfo);
 
   const int width = static_cast<int>(cinfo->output_width);
   const int height = static_cast<int>(cinfo->output_height);
   const int components = cinfo->output_components;
-  // Sizes beyond the record's 16-bit fields, more than three components,
-  // or far more pixels than the file could describe are refused.
-  if (width <= 0 || height <= 0 || width > 0x7FFF || height > 0x7FFF || (components != 1 && components != 3) ||
-      static_cast<uint64_t>(width) * height > 4096 * static_cast<uint64_t>(filesize) ||
-      static_cast<uint64_t>(width) * height * 3 + 4 > 0x7FFFFFF0) {
+  if (width <= 0 || height <= 0 || (components != 1 && components != 3)) {
     jpeg_destroy_decompress(cinfo);
     return 0;
   }

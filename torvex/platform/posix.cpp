@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
+#include <unordered_map>
 #include <vector>
 
 #include "hostpath.h"
@@ -25,6 +27,9 @@ void consolewrite(std::string_view text);
 void* allocmem(int32_t size);
 void freemem(void* pointer);
 }  // namespace common
+
+void notecreated(const std::string& path);
+void noteremoved(const std::string& path);
 
 namespace {
 
@@ -44,6 +49,7 @@ FileHandle posixopen(const char* name, int16_t mode) {
   const int flags = mode == 0 ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
+  if (mode != 0) notecreated(path);
   if (mode == 0 && isfolder(path)) {
     ::close(fd);
     return nullptr;
@@ -108,12 +114,18 @@ int16_t posixrename(const char* oldname, const char* newname) {
   const std::string to = hostpath(newname);
   struct stat st;
   if (::lstat(to.c_str(), &st) == 0) return 0;  // the target must not exist
-  return ::rename(from.c_str(), to.c_str()) == 0 ? 1 : 0;
+  if (::rename(from.c_str(), to.c_str()) != 0) return 0;
+  noteremoved(from);
+  notecreated(to);
+  return 1;
 }
 
 int16_t posixdelete(const char* name) {
   clearreadonly(name);
-  return ::unlink(hostpath(name).c_str()) == 0 ? 1 : 0;
+  const std::string path = hostpath(name);
+  if (::unlink(path.c_str()) != 0) return 0;
+  noteremoved(path);
+  return 1;
 }
 
 }  // namespace
@@ -149,12 +161,20 @@ void clearreadonly(const char* name) {
 
 int16_t filereplace(const char* source, const char* target) {
   clearreadonly(target);
-  return ::rename(hostpath(source).c_str(), hostpath(target).c_str()) == 0 ? 1 : 0;
+  const std::string from = hostpath(source);
+  const std::string to = hostpath(target);
+  if (::rename(from.c_str(), to.c_str()) != 0) return 0;
+  noteremoved(from);
+  notecreated(to);
+  return 1;
 }
 
 FileHandle filecreateexclusive(const char* name) {
-  const int fd = ::open(hostpath(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  return fd < 0 ? nullptr : tohandle(fd);
+  const std::string path = hostpath(name);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  notecreated(path);
+  return tohandle(fd);
 }
 
 int16_t fileflush(FileHandle handle) { return ::fsync(todescriptor(handle)) == 0 ? 1 : 0; }
@@ -166,7 +186,7 @@ int16_t makefolder(const char* name) {
   std::string partial;
   for (size_t i = 0; i <= path.size(); ++i) {
     if (i == path.size() || path[i] == '/') {
-      if (!partial.empty() && !isfolder(partial)) ::mkdir(partial.c_str(), 0777);
+      if (!partial.empty() && !isfolder(partial) && ::mkdir(partial.c_str(), 0777) == 0) notecreated(partial);
     }
     if (i < path.size()) partial += path[i];
   }
@@ -182,9 +202,107 @@ std::string maketempfolder() {
   return buf.data();
 }
 
-int16_t removefolder(const char* name) { return ::rmdir(hostpath(name).c_str()) == 0 ? 1 : 0; }
+int16_t removefolder(const char* name) {
+  const std::string path = hostpath(name);
+  if (::rmdir(path.c_str()) != 0) return 0;
+  noteremoved(path);
+  return 1;
+}
 
 // ---- Name mapping -------------------------------------------------------------------------
+
+namespace {
+
+// What a folder held when it was last read, so that creating many files in
+// one folder (unpacking a pack) does not read the folder once per file. A
+// listing is used only while the folder's change time is the one seen when
+// it was read, and only when that time was well in the past at the reading:
+// file times advance in coarse ticks, so a change made in the same tick as
+// the reading would not show. Files this process creates are added to the
+// listing as they appear.
+struct FolderListing {
+  timespec changed{};
+  ino_t inode = 0;
+  dev_t device = 0;
+  bool confirmed = false;
+  std::unordered_map<std::string, std::string> byfolded;  // folded name -> first spelling in byte order
+};
+
+bool wellpast(const timespec& t) {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const long long ms = (now.tv_sec - t.tv_sec) * 1000LL + (now.tv_nsec - t.tv_nsec) / 1000000;
+  return ms >= 50;
+}
+
+std::unordered_map<std::string, FolderListing>& listings() {
+  static std::unordered_map<std::string, FolderListing> cache;
+  return cache;
+}
+
+std::string folded(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) c = lowerascii(c);
+  return out;
+}
+
+void addname(FolderListing& listing, const std::string& name) {
+  auto [it, added] = listing.byfolded.emplace(folded(name), name);
+  if (!added && name < it->second) it->second = name;
+}
+
+bool samestamp(const FolderListing& l, const struct stat& st) {
+  return l.confirmed && l.inode == st.st_ino && l.device == st.st_dev && l.changed.tv_sec == st.st_mtim.tv_sec &&
+         l.changed.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+// The entry of `folder` that matches `part` ignoring case, or "".
+std::string findentry(const std::string& folder, const std::string& part) {
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0) return {};
+  FolderListing& listing = listings()[folder];
+  if (!samestamp(listing, st)) {
+    listing = FolderListing{};
+    listing.changed = st.st_mtim;
+    listing.inode = st.st_ino;
+    listing.device = st.st_dev;
+    listing.confirmed = wellpast(st.st_mtim);
+    if (DIR* d = ::opendir(folder.c_str())) {
+      while (const dirent* e = ::readdir(d)) addname(listing, e->d_name);
+      ::closedir(d);
+    }
+  }
+  const auto it = listing.byfolded.find(folded(part));
+  return it == listing.byfolded.end() ? std::string{} : it->second;
+}
+
+void splitpath(const std::string& path, std::string& folder, std::string& leaf) {
+  const size_t slash = path.rfind('/');
+  folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+void notecreated(const std::string& path) {
+  std::string folder, leaf;
+  splitpath(path, folder, leaf);
+  const auto it = listings().find(folder);
+  if (it == listings().end()) return;
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0) {
+    listings().erase(it);
+    return;
+  }
+  addname(it->second, leaf);
+  it->second.changed = st.st_mtim;
+}
+
+void noteremoved(const std::string& path) {
+  std::string folder, leaf;
+  splitpath(path, folder, leaf);
+  listings().erase(folder);
+}
 
 std::string hostpath(std::string_view name) {
   std::string path(name);
@@ -206,16 +324,9 @@ std::string hostpath(std::string_view name) {
     if (searching && !part.empty() && part != "." && part != "..") {
       const std::string exact = out + part;
       if (::lstat(exact.c_str(), &st) != 0) {
-        std::string match;
-        if (DIR* d = ::opendir(out.empty() ? "." : out.c_str())) {
-          while (const dirent* e = ::readdir(d)) {
-            // Several entries may differ only in case: take the first in
-            // byte order, so that the choice does not depend on the folder.
-            if (nameequal(e->d_name, part) && (match.empty() || std::string_view(e->d_name) < match))
-              match = e->d_name;
-          }
-          ::closedir(d);
-        }
+        // Several entries may differ only in case: the first in byte order
+        // is taken, so that the choice does not depend on the folder's order.
+        std::string match = findentry(out.empty() ? "." : (out == "/" ? out : out.substr(0, out.size() - 1)), part);
         if (match.empty())
           searching = false;
         else
