@@ -111,6 +111,14 @@ TEST_F(ScanShpi, UntrustedCountsAndOffsetsStayInsideTheFile) {
   EXPECT_EQ(m[1].width, -1);
 }
 
+TEST_F(ScanShpi, ThreeLettersOfTheMagicAreEnough) {
+  ByteVec f = test::shpifile("GIMX", {{"a", record(0x7B, 0, 1, 1, {0, 0, 0, 0})}});
+  f[3] = 'X';
+  const auto m = open(f);
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_EQ(m[0].width, 1);
+}
+
 TEST_F(ScanShpi, DirectoryOfMoreThan3000EntriesIsReadWhole) {
   std::vector<std::pair<std::string, ByteVec>> records;
   for (int i = 0; i < 3500; ++i) records.push_back({std::to_string(i), record(0x7B, 0, 1, 1, {0, 0, 0, 0})});

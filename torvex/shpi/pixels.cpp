@@ -1,5 +1,6 @@
 // Picture records: decoding every picture type into truecolour, index and
 // opacity planes, and encoding an Image back into a record's pixel bytes.
+#include <algorithm>
 #include <cstring>
 
 #include "shpi.h"
