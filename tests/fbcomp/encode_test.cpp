@@ -257,14 +257,11 @@ TEST(FbStore, WrapsTheDataInLiteralRuns) {
   EXPECT_EQ(store(d68), want);
 }
 
-TEST(FbStore, RefusesSizesNotDivisibleByFour) {
-  test::ConsoleCapture console;
-  try {
-    store({1, 2, 3, 4, 5});
-    FAIL() << "no fatal error";
-  } catch (const FatalError& e) {
-    EXPECT_EQ(e.text, "tried to compress data not divisible by 4");
-  }
+TEST(FbStore, SizesOffAWordBoundaryEndInTheEndCommand) {
+  // The last one to three bytes travel with the end command, as the real
+  // encoder's do.
+  EXPECT_EQ(store({1, 2, 3, 4, 5}), (Bytes8{0x10, 0xFB, 0, 0, 5, 0xE0, 1, 2, 3, 4, 0xFD, 5}));
+  EXPECT_EQ(store({7, 8, 9}), (Bytes8{0x10, 0xFB, 0, 0, 3, 0xFF, 7, 8, 9}));
 }
 
 // ---- The real encoder, derived by hand --------------------------------------------

@@ -12,21 +12,26 @@ int32_t fbstore(std::span<const uint8_t> data, uint8_t* out) {
     fatal("can't compress %lld bytes: an FB block holds at most %d bytes", static_cast<long long>(data.size()),
           0xFFFFFF);
   const auto size = static_cast<int32_t>(data.size());
-  if (size % 4 != 0) fatal("tried to compress data not divisible by 4");
   uint8_t* o = out;
   *o++ = 0x10;
   *o++ = 0xFB;
   *o++ = static_cast<uint8_t>(size >> 16);
   *o++ = static_cast<uint8_t>(size >> 8);
   *o++ = static_cast<uint8_t>(size);
-  for (int32_t at = 0; at < size;) {
-    const int32_t chunk = size - at < 64 ? size - at : 64;
+  // Literal runs carry whole words; the last one to three bytes go with the
+  // end command, which can carry them (any size can be stored this way).
+  const int32_t words = size & ~3;
+  for (int32_t at = 0; at < words;) {
+    const int32_t chunk = words - at < 64 ? words - at : 64;
     *o++ = static_cast<uint8_t>(0xE0 | (chunk / 4 - 1));
     std::memcpy(o, data.data() + at, static_cast<size_t>(chunk));
     o += chunk;
     at += chunk;
   }
-  *o++ = 0xFC;
+  const int32_t rest = size - words;
+  *o++ = static_cast<uint8_t>(0xFC | rest);
+  std::memcpy(o, data.data() + words, static_cast<size_t>(rest));
+  o += rest;
   return static_cast<int32_t>(o - out);
 }
 
