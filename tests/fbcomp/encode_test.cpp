@@ -195,8 +195,8 @@ Bytes8 uniquebytes(size_t n) {
 }
 
 // A picture-like mix: flat areas, noise, shading and repeats at all distances.
-Bytes8 mixedbytes(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
+Bytes8 mixedbytes(size_t n, uint32_t salt) {
+  std::mt19937 rng(salt);
   Bytes8 out;
   while (out.size() < n) {
     switch (rng() % 6) {

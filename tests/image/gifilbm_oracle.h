@@ -106,7 +106,7 @@ inline Picture pillowread(const fs::path& file, const fs::path& dir) {
 // A small deterministic generator for test pictures.
 struct Noise {
   uint32_t state;
-  explicit Noise(uint32_t seed) : state(seed) {}
+  explicit Noise(uint32_t salt) : state(salt) {}
   uint32_t next() {
     state ^= state << 13;
     state ^= state >> 17;

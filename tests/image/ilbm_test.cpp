@@ -226,8 +226,8 @@ TEST(IlbmReader, FilesOfPpmtoilbmDecodeAsIlbmtoppmSays) {
   TempDir dir;
   // Width 21: plane rows of 21 pixels are stored as two 16-bit words.
   const int width = 21, height = 13;
-  auto picture = [&](int colours, uint32_t seed, const char* name) {
-    Noise n(seed);
+  auto picture = [&](int colours, uint32_t salt, const char* name) {
+    Noise n(salt);
     Bytes8 table(colours * 3);
     for (auto& c : table) c = static_cast<uint8_t>(n.next());
     Bytes8 rgb;

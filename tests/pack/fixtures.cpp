@@ -6,9 +6,9 @@ namespace torvex::test {
 
 ByteVec bytesof(std::string_view text) { return ByteVec(text.begin(), text.end()); }
 
-ByteVec pattern(size_t n, uint8_t seed) {
+ByteVec pattern(size_t n, uint8_t salt) {
   ByteVec b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed * 31 + i * 7 + (i >> 8));
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(salt * 31 + i * 7 + (i >> 8));
   return b;
 }
 

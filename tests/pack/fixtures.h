@@ -17,7 +17,7 @@ struct Member {
 };
 
 ByteVec bytesof(std::string_view text);
-ByteVec pattern(size_t n, uint8_t seed);  // n bytes that differ from member to member
+ByteVec pattern(size_t n, uint8_t salt);  // n bytes that differ from member to member
 
 void put8(ByteVec& b, uint32_t v);
 void put16le(ByteVec& b, uint32_t v);

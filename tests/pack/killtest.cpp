@@ -44,8 +44,8 @@ pid_t starttorvex(const std::vector<std::string>& args, const fs::path& cwd) {
   return rc == 0 ? pid : -1;
 }
 
-std::vector<Member> generated(uint32_t seed) {
-  std::mt19937 rng(seed);
+std::vector<Member> generated(uint32_t salt) {
+  std::mt19937 rng(salt);
   std::vector<Member> members;
   for (int i = 0; i < 24; ++i) {
     Member m;

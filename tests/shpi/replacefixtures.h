@@ -127,11 +127,11 @@ inline ByteVec palette24(const std::vector<Rgb>& palette) {
 }
 
 // A deterministic spread of colours (a small linear congruential walk).
-inline std::vector<Rgb> spreadpalette(uint32_t seed, size_t n = 256) {
+inline std::vector<Rgb> spreadpalette(uint32_t salt, size_t n = 256) {
   std::vector<Rgb> p;
   for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    p.push_back({static_cast<int>(seed >> 24), static_cast<int>((seed >> 16) & 0xFF), static_cast<int>((seed >> 8) & 0xFF)});
+    salt = salt * 1103515245u + 12345u;
+    p.push_back({static_cast<int>(salt >> 24), static_cast<int>((salt >> 16) & 0xFF), static_cast<int>((salt >> 8) & 0xFF)});
   }
   return p;
 }
