@@ -174,6 +174,23 @@ TEST(UpdatePack, AFileOfTheUsersAtTheTemporaryNameIsLeftAlone) {
   EXPECT_EQ(packtest::filesin(dir.path()), (std::vector<std::string>{"c.dat", "pack.tmp", "pack.tmp.1", "pack.viv"}));
 }
 
+TEST(UpdatePack, NoTemporaryFileMeansNoHeaderLine) {
+  // Every name the writer may try is taken: the rewrite ends before it has a
+  // file to write to, so it must not announce the header.
+  TempDir dir;
+  test::writebytes(dir / "pack.viv", kBigfTwo);
+  fs::create_directories(dir / "pack.tmp");
+  for (int n = 1; n <= 100; ++n) fs::create_directories(dir / ("pack.tmp." + std::to_string(n)));
+  const auto r = test::runtorvex({"-d", "pack.viv"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "deletes files from packfile 'pack.viv'\n"
+            "total 2, deleted 0\n"
+            "***********\nFatal Error\n***********\n"
+            "-- couldn't open 'pack.tmp' for writing\n");
+  EXPECT_EQ(test::readbytes(dir / "pack.viv"), kBigfTwo);
+}
+
 // ---- In-process: a base folder, and a write that fails halfway -------------------
 
 class InFolder : public ::testing::Test {

@@ -249,7 +249,6 @@ void writepack(PackForWrite& pack) {
   const bool fst = pack.layout == WriteLayout::kFst;
   const bool compressed = pack.source.compressed();
 
-  report("creating header\n");
   // Everything the fields cannot hold is refused before a byte is written.
   const PackPlan plan = planlayout(pack.layout, pack.items);
   if (!plan.error.empty()) fatal("%s", plan.error.c_str());
@@ -257,7 +256,9 @@ void writepack(PackForWrite& pack) {
     fatal("'%s' would be %lld bytes, more than the %lld a compressed packfile can hold", path,
           static_cast<long long>(plan.total), static_cast<long long>(kMaxFbSize));
 
+  // The header is announced once there is a file to write it to.
   TemporaryFile temp(pack.path);
+  report("creating header\n");
   PackOutput out(temp, compressed ? std::optional<int64_t>(plan.total) : std::nullopt);
   out.write(plan.header);
 
