@@ -25,10 +25,7 @@ std::unique_ptr<DirArray> readapuk(PackEntry& container) {
     in.seek(record + 16);
     std::string name = in.text(16);
     if (name.empty()) break;
-    PackEntry& m = addmember(*dir, container, std::move(name));
-    m.label = "----";
-    m.offset = offset;
-    m.size = size;
+    addpackmember(*dir, container, std::move(name), offset, size);
   }
   return dir;
 }

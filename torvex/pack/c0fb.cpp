@@ -14,10 +14,7 @@ std::unique_ptr<DirArray> readc0fb(PackEntry& container) {
     const auto size = static_cast<int32_t>(in.u24be());
     std::string name = in.text();
     if (name.empty()) break;
-    PackEntry& m = addmember(*dir, container, std::move(name));
-    m.label = "----";
-    m.offset = offset;
-    m.size = size;
+    addpackmember(*dir, container, std::move(name), offset, size);
   }
   return dir;
 }

@@ -20,10 +20,7 @@ std::unique_ptr<DirArray> readfst(PackEntry& container) {
     std::string name = in.text(64);
     const uint32_t next = in.u32le();
     if (name.empty()) break;
-    PackEntry& m = addmember(*dir, container, std::move(name));
-    m.label = "----";
-    m.offset = static_cast<int32_t>(offset);
-    m.size = static_cast<int32_t>(next - offset);
+    addpackmember(*dir, container, std::move(name), static_cast<int32_t>(offset), static_cast<int32_t>(next - offset));
     offset = next;
   }
   return dir;

@@ -20,10 +20,7 @@ std::unique_ptr<DirArray> readmas(PackEntry& container) {
     const auto offset = static_cast<int32_t>(in.u32le());
     const auto size = static_cast<int32_t>(in.u32le());
     if (name.empty()) break;
-    PackEntry& m = addmember(*dir, container, std::move(name));
-    m.label = "----";
-    m.offset = offset;
-    m.size = size;
+    addpackmember(*dir, container, std::move(name), offset, size);
   }
   return dir;
 }

@@ -1,5 +1,6 @@
 // The entry record and the building blocks every directory reader uses.
 #include "packentry.h"
+#include "readers.h"
 
 namespace torvex {
 
@@ -22,6 +23,13 @@ PackEntry& addmember(DirArray& dir, const PackEntry& container, std::string name
   e.width = -1;
   e.height = -1;
   return e;
+}
+
+void addpackmember(DirArray& dir, const PackEntry& container, std::string name, int32_t offset, int32_t size) {
+  PackEntry& m = addmember(dir, container, std::move(name));
+  m.label = "----";
+  m.offset = offset;
+  m.size = size;
 }
 
 }  // namespace torvex

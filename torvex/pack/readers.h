@@ -17,6 +17,10 @@ std::unique_ptr<DirArray> readapuk(PackEntry& container);
 std::unique_ptr<DirArray> readorip(PackEntry& container);
 std::unique_ptr<DirArray> readqpp(PackEntry& container);
 
+// Appends a member of a plain pack layout (BIGF, C0FB, FST, MAS, APUK): its
+// label is "----", its place in the container as stored.
+void addpackmember(DirArray& dir, const PackEntry& container, std::string name, int32_t offset, int32_t size);
+
 // Reads an opened entry's content from a given position through the file
 // list, a few kilobytes at a time, so that a directory of thousands of
 // members costs a handful of reads. Bytes past the end of the content read

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "readers.h"
+#include "torvex/platform/bytereader.h"
 #include "torvex/shpi/shpi.h"
 #include "torvex/platform/text.h"
 
@@ -20,10 +21,7 @@ struct Probe {
   std::string_view name;
   uint32_t w0() const { return peek(0); }
   uint32_t w1() const { return peek(4); }
-  uint32_t peek(size_t at) const {
-    return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
-           static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
-  }
+  uint32_t peek(size_t at) const { return peek32le(bytes.data() + at); }
   bool starts(const char* magic) const { return std::memcmp(bytes.data(), magic, std::strlen(magic)) == 0; }
 };
 

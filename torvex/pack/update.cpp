@@ -37,6 +37,13 @@ void loadnewbytes(PackItem& item, const std::string& file) {
   item.content = std::move(bytes);
 }
 
+// The first item named `name` (letter case ignored), or null.
+PackItem* finditem(std::vector<PackItem>& items, std::string_view name) {
+  for (PackItem& item : items)
+    if (nameequal(item.name, name)) return &item;
+  return nullptr;
+}
+
 // The command's pack must be there before anything else is done.
 void requirepack(const std::string& path) {
   File f(path.c_str(), 0);
@@ -84,13 +91,7 @@ bool updatepack(std::string_view basedir, std::string_view pack, std::span<const
   int replaced = 0;
   int added = 0;
   for (size_t i = 0; i < files.size(); ++i) {
-    PackItem* item = nullptr;
-    for (PackItem& candidate : target.items) {
-      if (nameequal(candidate.name, names[i])) {
-        item = &candidate;
-        break;
-      }
-    }
+    PackItem* item = finditem(target.items, names[i]);
     if (item) {
       item->compress = compress;
       loadnewbytes(*item, files[i]);
@@ -123,13 +124,7 @@ bool deletepack(std::string_view basedir, std::string_view pack, std::span<const
   int deleted = 0;
   for (const std::string& name : names) {
     // The first item of the name, even when an earlier name marked it already.
-    PackItem* item = nullptr;
-    for (PackItem& candidate : target.items) {
-      if (nameequal(candidate.name, name)) {
-        item = &candidate;
-        break;
-      }
-    }
+    PackItem* item = finditem(target.items, name);
     if (!item) fatal("can't find '%s'", name.c_str());
     item->deleted = true;
     ++deleted;
