@@ -3,6 +3,8 @@
 
 #include "fixtures.h"
 #include "support.h"
+#include "torvex/pack/packentry.h"
+#include "torvex/platform/platform.h"
 
 namespace torvex {
 namespace {
@@ -117,6 +119,24 @@ TEST(PackCommands, UnpackStaysInsideTheCurrentFolder) {
   EXPECT_NE(u.out.find("refused to write 'C:\\escape5.txt'"), std::string::npos);
   EXPECT_EQ(test::readbytes(dir / "work" / "sub" / "deeper" / "ok.txt"), test::bytesof("7"));
   EXPECT_EQ(test::readbytes(dir / "work" / "plain.txt"), test::bytesof("8"));
+}
+
+TEST(PackCommands, AMemberThatCannotBeWrittenLeavesNoFile) {
+  // The disk takes nothing: a half-written member would pass for a whole one.
+  test::TempDir dir;
+  const fs::path old = fs::current_path();
+  fs::current_path(dir.path());
+  const auto savedwrite = services().filewrite;
+  services().filewrite = [](FileHandle, const void*, uint32_t) -> uint32_t { return 0; };
+  PackEntry member;
+  member.name = "m.dat";
+  const std::vector<uint8_t> content(100, 7);
+  test::ConsoleCapture console;
+  EXPECT_THROW(writemember(member, content, 0, -2), FatalError);
+  services().filewrite = savedwrite;
+  EXPECT_NE(console.text().find("-- couldn't write 'm.dat'\n"), std::string::npos) << console.text();
+  EXPECT_FALSE(fs::exists(dir / "m.dat"));
+  fs::current_path(old);
 }
 
 TEST(PackCommands, UnpackAndPictureWordsAreRegisteredForExtraction) {

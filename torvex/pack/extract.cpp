@@ -65,7 +65,12 @@ int16_t writemember(const PackEntry& member, std::span<const uint8_t> content, i
   File out(filecreateexclusive(name.c_str()));
   if (!out) out = File(name.c_str(), 1);
   if (!out) fatal("couldn't open '%s' for writing", name.c_str());
-  if (!out.writeall(content)) fatal("couldn't write '%s'", name.c_str());
+  if (!out.writeall(content)) {
+    // A half-written member would pass for a whole one: take it away.
+    out.close();
+    filedelete(name.c_str());
+    fatal("couldn't write '%s'", name.c_str());
+  }
   return 1;
 }
 
