@@ -13,8 +13,8 @@ namespace torvex {
 int32_t fbcapacity(int32_t size);
 
 // Wraps `data` in literal commands without looking for repeats. `out` has
-// fbcapacity(data.size()) bytes; returns the encoded length. The size must
-// be a multiple of 4 (fatal otherwise).
+// fbcapacity(data.size()) bytes; returns the encoded length. Any size up to
+// 0xFFFFFF: the last one to three bytes go with the end command.
 int32_t fbstore(std::span<const uint8_t> data, uint8_t* out);
 
 // The real encoder: hash chains on two-byte keys over a 128 KiB window.

@@ -3,6 +3,7 @@
 
 #include "decoders.h"
 #include "fb.h"
+#include "torvex/platform/bytereader.h"
 
 namespace torvex {
 
@@ -21,7 +22,7 @@ Kind kindof(std::span<const uint8_t> data) {
   }
 }
 
-int32_t headersize(std::span<const uint8_t> data) { return (data[2] << 16) | (data[3] << 8) | data[4]; }
+int32_t headersize(std::span<const uint8_t> data) { return static_cast<int32_t>(peek24be(data.data() + 2)); }
 
 }  // namespace
 
