@@ -42,8 +42,8 @@ TEST(CommandLine, EndToEnd) {
       {{}, kUsage, 0},
       {{"-l"}, kUsage, 0},
       {{"-real", "-notrans"}, kUsage, 0},       // switches do not count
-      {{"-patch", "x.pat"}, "not implemented yet\n", 0},
-      {{"-PATCH", "a", "b"}, "not implemented yet\n", 0},
+      {{"-patch", "x.pat"}, "not implemented yet\n", 1},  // nothing was patched
+      {{"-PATCH", "a", "b"}, "not implemented yet\n", 1},
       {{"-frobnicate", "x"}, kUnknown, 2},
       {{"-ejpeg", "pack.viv"}, kUnknown, 2},
       {{"-p", "pack.viv"}, kUnknown, 2},        // too few arguments
