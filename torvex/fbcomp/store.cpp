@@ -30,7 +30,7 @@ int32_t fbstore(std::span<const uint8_t> data, uint8_t* out) {
   }
   const int32_t rest = size - words;
   *o++ = static_cast<uint8_t>(0xFC | rest);
-  std::memcpy(o, data.data() + words, static_cast<size_t>(rest));
+  if (rest > 0) std::memcpy(o, data.data() + words, static_cast<size_t>(rest));  // empty data may have no pointer
   o += rest;
   return static_cast<int32_t>(o - out);
 }
