@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text.h"
+
 namespace torvex {
 
 namespace {
@@ -197,10 +199,7 @@ const char* builddate(int* day_out, int* month_out, int* year_out) {
   while (*p == ' ') ++p;
   int month = -1;
   for (int m = 0; m < 12 && std::strlen(p) >= 3; ++m) {
-    bool same = true;
-    for (int i = 0; i < 3; ++i)
-      if ((p[i] | 0x20) != kMonths[m][i]) same = false;
-    if (same) {
+    if (nameequal(std::string_view(p, 3), kMonths[m])) {
       month = m + 1;
       break;
     }
