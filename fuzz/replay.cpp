@@ -9,7 +9,7 @@
 #include <iterator>
 #include <vector>
 
-#include "torvex/platform/platform.h"
+#include "quiet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
@@ -39,9 +39,7 @@ void mutations(const std::vector<uint8_t>& original) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  torvex::installservices();
-  // The targets' console output is noise here.
-  torvex::services().consolewrite = [](std::string_view) {};
+  torvex::fuzz::quietservices();
   size_t files = 0;
   for (int i = 1; i < argc; ++i) {
     namespace fs = std::filesystem;

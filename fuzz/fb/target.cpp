@@ -4,16 +4,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "../quiet.h"
 #include "torvex/fbcomp/encode.h"
 #include "torvex/fbcomp/fb.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool installed = false;
-  if (!installed) {
-    torvex::installservices();
-    torvex::services().consolewrite = [](std::string_view) {};
-    installed = true;
-  }
+  torvex::fuzz::quietservices();
   const std::span<const uint8_t> in(data, size);
   torvex::FbStatus status;
   const torvex::Block out = torvex::fbdecompress(in, status);

@@ -1,15 +1,11 @@
 // Every picture reader, through loadimage, on arbitrary bytes.
 #include <cstdint>
 
+#include "../quiet.h"
 #include "torvex/image/image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool installed = false;
-  if (!installed) {
-    torvex::installservices();
-    torvex::services().consolewrite = [](std::string_view) {};
-    installed = true;
-  }
+  torvex::fuzz::quietservices();
   torvex::Image image;
   try {
     torvex::loadimage(image, {data, size});

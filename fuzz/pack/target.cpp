@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "../quiet.h"
 #include "torvex/pack/packentry.h"
 
 namespace {
@@ -43,8 +44,7 @@ void cleanup() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (folder.empty()) {
-    torvex::installservices();
-    torvex::services().consolewrite = [](std::string_view) {};
+    torvex::fuzz::quietservices();
     folder = torvex::maketempfolder();
     std::atexit(cleanup);
   }

@@ -4,6 +4,7 @@
 // layout tables.
 #include <cstdint>
 
+#include "../quiet.h"
 #include "torvex/pack/packwriter.h"
 #include "torvex/platform/bytereader.h"
 
@@ -17,12 +18,7 @@ void plan(const std::vector<torvex::PackItem>& items) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool installed = false;
-  if (!installed) {
-    torvex::installservices();
-    torvex::services().consolewrite = [](std::string_view) {};
-    installed = true;
-  }
+  torvex::fuzz::quietservices();
   const std::span<const uint8_t> bytes(data, size);
   try {
     plan(torvex::readbigfitems(bytes, false));

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "../quiet.h"
 #include "torvex/shpi/replace.h"
 
 namespace {
@@ -16,8 +17,7 @@ torvex::Image picture;
 std::vector<uint8_t> userpalette;
 
 void setup() {
-  torvex::installservices();
-  torvex::services().consolewrite = [](std::string_view) {};
+  torvex::fuzz::quietservices();
   constexpr int kSide = 12;
   torvex::prepareimage(picture, 3, kSide, kSide);
   picture.kind = torvex::Indexed;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "../quiet.h"
 #include "torvex/fbcomp/fb.h"
 #include "torvex/platform/bytereader.h"
 #include "torvex/shpi/shpi.h"
@@ -50,12 +51,7 @@ void decodefile(std::span<const uint8_t> file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool installed = false;
-  if (!installed) {
-    torvex::installservices();
-    torvex::services().consolewrite = [](std::string_view) {};
-    installed = true;
-  }
+  torvex::fuzz::quietservices();
   try {
     torvex::resetshpipalettecache();
     const std::span<const uint8_t> bytes(data, size);
