@@ -181,6 +181,21 @@ TEST(ExtractPictures, FatalCases) {
   EXPECT_NE(r.out.find("-- image 'pic' write failed\n"), std::string::npos) << r.out;
 }
 
+// A picture file is named after its record: a name that leads out of the
+// current folder is refused like any other member's.
+TEST(ExtractPictures, NamesLeadingOutsideTheFolderAreRefused) {
+  test::TempDir dir;
+  test::fs::create_directory(dir / "work");
+  const ByteVec pic = test::withattachment(record(0x7B, 0, 2, 2, {0, 1, 2, 3}), kPalette);
+  test::writebytes(dir / "work" / "all.fsh", test::shpifile("GIMX", {{"../x", pic}, {"ok", pic}}));
+  const RunResult r = test::runtorvex({"-epng", "all.fsh"}, dir / "work");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("refused to write '../x': the name leads outside the current folder\n"), std::string::npos)
+      << r.out;
+  EXPECT_FALSE(test::fs::exists(dir / "x.png"));
+  EXPECT_TRUE(test::fs::exists(dir / "work" / "ok.png"));
+}
+
 TEST(ExtractPictures, FromAnShpiFileInsideAPackStoredCompressed) {
   if (!havepillow()) GTEST_SKIP() << "python3-pil not installed";
   test::TempDir dir;
