@@ -13,7 +13,7 @@ using test::ByteVec;
 using test::record;
 using test::RunResult;
 
-bool havepillow() { return test::runshell("/usr/bin/python3 -c 'import PIL'").status == 0; }
+using test::havepillow;
 
 // Pillow's reading of each file as RGBA bytes (alpha 255 where the file
 // carries none), written beside it as <file>.rgba, and its size as
@@ -23,8 +23,7 @@ void pillowdump(const test::TempDir& dir, const std::vector<std::string>& files)
   for (const std::string& f : files)
     script += "im = Image.open('" + f + "')\nopen('" + f + ".rgba', 'wb').write(im.convert('RGBA').tobytes())\nopen('" +
               f + ".size', 'w').write('%dx%d' % im.size)\n";
-  test::writetext(dir / "dump.py", script);
-  const RunResult r = test::runshell("/usr/bin/python3 dump.py", dir.path());
+  const RunResult r = test::runpython(script, dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
 }
 
