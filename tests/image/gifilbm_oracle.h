@@ -69,12 +69,7 @@ inline Picture netpbm(const std::string& command, const fs::path& dir) {
 
 constexpr const char* kPython = "/usr/bin/python3";
 
-inline bool havepillow() { return runshell(std::string(kPython) + " -c 'import PIL' 2>/dev/null").status == 0; }
-
-inline RunResult python(const std::string& script, const fs::path& dir) {
-  writetext(dir / "script.py", script);
-  return runshell(std::string(kPython) + " script.py", dir);
-}
+inline RunResult python(const std::string& script, const fs::path& dir) { return runpython(script, dir); }
 
 // Pillow's reading of a picture file: size, indices (for palette pictures),
 // truecolour pixels and the transparent index.

@@ -492,6 +492,20 @@ TEST(IlbmReader, PaletteChangesOutsideThePictureOrTreeAreIgnored) {
   }
 }
 
+// A second BMHD after the PCHG chunk gives the picture another height: the
+// per-row palettes, laid out for the first one, must not be used (nor
+// written past their end by the half-brite step).
+TEST(IlbmReader, PaletteChangesBeforeALaterHeaderAreDropped) {
+  Bytes8 changes = {0x80, 0, 0, 0, 1, 0, 0x1F, 0};
+  const Bytes8 p(16 * 2000, 1);
+  const Bytes8 body = chunk("BODY", planar(p, 16, 2000, 6));
+  const Bytes8 colours = chunk("CMAP", Bytes8(64 * 3, 0x40));
+  const Decoded plain = decode(form({bmhd(16, 2000, 6), colours, body}));
+  const Decoded late = decode(form({bmhd(16, 1, 6), colours, pchg(0, 1, 0, 1, changes), bmhd(16, 2000, 6), body}));
+  EXPECT_EQ(late.result, -1);
+  EXPECT_EQ(rgbof(late.image), rgbof(plain.image));
+}
+
 // Every cut of a file ends cleanly: complete rows are kept, the rest stays 0.
 TEST(IlbmReader, TruncatedFilesStopCleanly) {
   Noise n(23);

@@ -14,8 +14,7 @@ namespace torvex::test {
 
 // Runs a Python script (Pillow available) in `dir`; fails the test on error.
 inline void python(const TempDir& dir, const std::string& script) {
-  writetext(dir / "script.py", script);
-  const RunResult r = runshell("/usr/bin/python3 script.py", dir.path());
+  const RunResult r = runpython(script, dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
 }
 
@@ -23,8 +22,6 @@ inline void shell(const TempDir& dir, const std::string& command) {
   const RunResult r = runshell(command, dir.path());
   ASSERT_EQ(r.status, 0) << command << "\n" << r.err;
 }
-
-inline bool havepillow() { return runshell("/usr/bin/python3 -c 'import PIL'").status == 0; }
 
 // Pillow's decoding of `file` as RGB bytes, rows top first.
 inline std::vector<uint8_t> pillowrgb(const TempDir& dir, const std::string& file) {

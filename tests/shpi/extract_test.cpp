@@ -13,7 +13,7 @@ using test::ByteVec;
 using test::record;
 using test::RunResult;
 
-bool havepillow() { return test::runshell("/usr/bin/python3 -c 'import PIL'").status == 0; }
+using test::havepillow;
 
 // Pillow's reading of each file as RGBA bytes (alpha 255 where the file
 // carries none), written beside it as <file>.rgba, and its size as
@@ -23,8 +23,7 @@ void pillowdump(const test::TempDir& dir, const std::vector<std::string>& files)
   for (const std::string& f : files)
     script += "im = Image.open('" + f + "')\nopen('" + f + ".rgba', 'wb').write(im.convert('RGBA').tobytes())\nopen('" +
               f + ".size', 'w').write('%dx%d' % im.size)\n";
-  test::writetext(dir / "dump.py", script);
-  const RunResult r = test::runshell("/usr/bin/python3 dump.py", dir.path());
+  const RunResult r = test::runpython(script, dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
 }
 
@@ -179,6 +178,21 @@ TEST(ExtractPictures, FatalCases) {
   const RunResult r = test::runtorvex({"-epng", "t.fsh"}, dir.path());
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("-- image 'pic' write failed\n"), std::string::npos) << r.out;
+}
+
+// A picture file is named after its record: a name that leads out of the
+// current folder is refused like any other member's.
+TEST(ExtractPictures, NamesLeadingOutsideTheFolderAreRefused) {
+  test::TempDir dir;
+  test::fs::create_directory(dir / "work");
+  const ByteVec pic = test::withattachment(record(0x7B, 0, 2, 2, {0, 1, 2, 3}), kPalette);
+  test::writebytes(dir / "work" / "all.fsh", test::shpifile("GIMX", {{"../x", pic}, {"ok", pic}}));
+  const RunResult r = test::runtorvex({"-epng", "all.fsh"}, dir / "work");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("refused to write '../x': the name leads outside the current folder\n"), std::string::npos)
+      << r.out;
+  EXPECT_FALSE(test::fs::exists(dir / "x.png"));
+  EXPECT_TRUE(test::fs::exists(dir / "work" / "ok.png"));
 }
 
 TEST(ExtractPictures, FromAnShpiFileInsideAPackStoredCompressed) {

@@ -292,6 +292,24 @@ TEST_F(ReplaceTest, DataFileReplacesARecordByteForByte) {
   EXPECT_EQ(efgh->bytes, padded);
 }
 
+// A write that fails part way (here the file size limit stands in for a
+// full disk) must leave the file being rebuilt as it was, and no partly
+// written file behind.
+TEST_F(ReplaceTest, FailedWriteKeepsTheOriginalFile) {
+  const ByteVec original = picsfile(5, palette24(kGame));
+  ASSERT_GT(original.size(), 2048u);
+  writebytes(dir / "pics.fsh", original);
+  writebytes(dir / "note.txt", {'h', 'i'});
+
+  const RunResult r = runshell("ulimit -f 2; trap '' XFSZ; '" + torvexexe().string() + "' -r pics.fsh note.txt efgh",
+                               dir.path());
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("couldn't write 'pics.fsh'"), std::string::npos) << r.out;
+  EXPECT_EQ(readbytes(dir / "pics.fsh"), original);
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    EXPECT_TRUE(e.path().filename() == "pics.fsh" || e.path().filename() == "note.txt") << e.path();
+}
+
 TEST_F(ReplaceTest, CreateWordsChooseCompressionAndPalette) {
   struct Case {
     std::string word;

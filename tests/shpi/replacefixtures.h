@@ -19,12 +19,9 @@ namespace torvex::test {
 
 using Rgb = std::array<int, 3>;
 
-inline bool havepillow() { return runshell("/usr/bin/python3 -c 'import PIL'").status == 0; }
-
 // Runs a Python script with Pillow in `dir`; fails the test on error.
 inline void python(const TempDir& dir, const std::string& script) {
-  writetext(dir / "script.py", script);
-  const RunResult r = runshell("/usr/bin/python3 script.py", dir.path());
+  const RunResult r = runpython(script, dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
 }
 

@@ -17,7 +17,7 @@ using test::ByteVec;
 using test::RunResult;
 namespace fs = test::fs;
 
-bool havepillow() { return test::runshell("/usr/bin/python3 -c 'import PIL'").status == 0; }
+using test::havepillow;
 
 // Compares every extracted PNG with the records of the SHPI file `shpi`
 // (uncompressed): 32-bit pictures pixel by pixel with their alpha, 5-6-5

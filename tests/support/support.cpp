@@ -100,6 +100,13 @@ bool havetool(const std::string& tool) {
   return runshell("command -v '" + tool + "' >/dev/null 2>&1").status == 0;
 }
 
+bool havepillow() { return runshell("/usr/bin/python3 -c 'import PIL' 2>/dev/null").status == 0; }
+
+RunResult runpython(const std::string& script, const fs::path& dir) {
+  writetext(dir / "script.py", script);
+  return runshell("/usr/bin/python3 script.py", dir);
+}
+
 ConsoleCapture::ConsoleCapture() {
   captured.clear();
   previouswrite = services().consolewrite;

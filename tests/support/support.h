@@ -39,6 +39,11 @@ RunResult runtorvex(const std::vector<std::string>& args, const fs::path& cwd);
 RunResult runshell(const std::string& command, const fs::path& cwd = fs::current_path());
 // True when the shell finds `tool` on the PATH.
 bool havetool(const std::string& tool);
+// True when python3 with Pillow, the independent picture reader and writer
+// of the picture tests, is installed.
+bool havepillow();
+// Runs `script` with python3 in folder `dir` (written there as script.py).
+RunResult runpython(const std::string& script, const fs::path& dir);
 
 // Captures what library code prints through the console service.
 class ConsoleCapture {

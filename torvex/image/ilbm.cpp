@@ -298,6 +298,9 @@ int readilbm(Image& image, std::span<const uint8_t> bytes) {
     const uint8_t* d = chunk.data();
 
     if (chunkis(id, "BMHD")) {
+      // Per-row palettes are laid out for the height of the moment; a
+      // later header may give another, so they no longer apply.
+      rows.reset();
       if (chunk.size() >= 11) {
         h.width = peek16be(d);
         h.height = peek16be(d + 2);

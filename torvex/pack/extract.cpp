@@ -47,17 +47,18 @@ bool makeparents(const std::string& name) {
 
 int16_t writemember(const PackEntry& member, std::span<const uint8_t> content, int picture, int format,
                     PictureSaver saver) {
+  // Also a picture's file is named after its member.
+  const std::string& name = member.name;
+  if (!staysinside(name)) {
+    message("refused to write '%s': the name leads outside the current folder\n", name.c_str());
+    return 0;
+  }
   if (picture && member.contentkind() != kContentPlain) {
     if (!saver) {
       message("couldn't convert '%s': no picture support\n", member.name.c_str());
       return 0;
     }
     return saver(member, content, format);
-  }
-  const std::string& name = member.name;
-  if (!staysinside(name)) {
-    message("refused to write '%s': the name leads outside the current folder\n", name.c_str());
-    return 0;
   }
   if (!makeparents(name)) fatal("couldn't open '%s' for writing", name.c_str());
   // A new file is created in one step; an existing one (in any letter case)

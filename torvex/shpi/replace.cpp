@@ -204,18 +204,8 @@ void rebuildshpi(DirArray& directory, std::vector<Image>& inputs, const std::str
     members[k].data = held[k].get();
     members[k].size = static_cast<uint32_t>(held[k].size);
   }
-  if (shown == output) {
-    writeshpi(members, std::string_view(id, 4), output.c_str(), options & kShpiCompress);
-    return;
-  }
   // A file made on its way into a pack is named as the member it becomes.
-  Block file = layoutshpi(members, std::string_view(id, 4));
-  if (options & kShpiCompress) file = fbcompress(std::move(file));
-  File out(output.c_str(), 1);
-  if (!out) fatal("couldn't open '%s' for writing\n", shown.c_str());
-  if (!out.writeall(file.span())) fatal("couldn't write '%s'\n", shown.c_str());
-  out.close();
-  message("%s successfully created\n", shown.c_str());
+  writeshpi(members, std::string_view(id, 4), output.c_str(), options & kShpiCompress, shown.c_str());
 }
 
 int16_t createshpi(std::span<const std::string> list, std::string_view base, int options, const char* output,

@@ -128,7 +128,9 @@ struct ShpiMember {
 Block layoutshpi(std::span<const ShpiMember> members, std::string_view directory_id);
 
 // Lays out the file, compresses it when asked, writes it to `path` and says
-// so. A file that cannot be created is fatal.
-void writeshpi(std::span<const ShpiMember> members, std::string_view directory_id, const char* path, bool compress);
+// so, naming it `shown` (null: `path`) in its messages. A file that cannot be
+// created or written is fatal; an earlier file at `path` stays as it was then.
+void writeshpi(std::span<const ShpiMember> members, std::string_view directory_id, const char* path, bool compress,
+               const char* shown = nullptr);
 
 }  // namespace torvex

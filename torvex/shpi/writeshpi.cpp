@@ -9,6 +9,9 @@ namespace torvex {
 
 namespace {
 
+// Other names tried for the file being written when one is taken.
+constexpr int kTemporaryTries = 100;
+
 bool ispseudo(const ShpiMember& m) { return std::strncmp(m.name, "????", 4) == 0; }
 
 void put32le(uint8_t* p, uint32_t v) {
@@ -54,14 +57,28 @@ Block layoutshpi(std::span<const ShpiMember> members, std::string_view directory
   return file;
 }
 
-void writeshpi(std::span<const ShpiMember> members, std::string_view directory_id, const char* path, bool compress) {
+void writeshpi(std::span<const ShpiMember> members, std::string_view directory_id, const char* path, bool compress,
+               const char* shown) {
+  if (!shown) shown = path;
   Block file = layoutshpi(members, directory_id);
   if (compress) file = fbcompress(std::move(file));
-  File out(path, 1);
-  if (!out) fatal("couldn't open '%s' for writing\n", path);
-  if (!out.writeall(file.span())) fatal("couldn't write '%s'\n", path);
+  // The bytes go to a file of their own beside `path` and replace it only
+  // when complete: a failed write (a full disk) leaves an earlier file of
+  // that name whole, the one being rebuilt included, and nothing half-written.
+  std::string temporary;
+  File out;
+  for (int n = 0; n < kTemporaryTries && !out; ++n) {
+    temporary = format("%s.%d.tmp", path, n);
+    out = File(filecreateexclusive(temporary.c_str()));
+  }
+  if (!out) fatal("couldn't open '%s' for writing\n", shown);
+  const bool written = out.writeall(file.span()) && fileflush(out.get());
   out.close();
-  message("%s successfully created\n", path);
+  if (!written || !filereplace(temporary.c_str(), path)) {
+    filedelete(temporary.c_str());
+    fatal("couldn't write '%s'\n", shown);
+  }
+  message("%s successfully created\n", shown);
 }
 
 }  // namespace torvex
