@@ -22,11 +22,8 @@ PackPlan planbigf(std::span<const PackItem> items) {
   });
   header = round4(header);
   plan.total = header + data;
-  if (plan.total > kMaxPack) {
-    plan.error = format("packfile would be %lld bytes, more than the %lld a packfile can hold",
-                        static_cast<long long>(plan.total), static_cast<long long>(kMaxPack));
-    return plan;
-  }
+  plan.error = toolarge(plan.total);
+  if (!plan.error.empty()) return plan;
   std::vector<uint8_t>& out = plan.header;
   out.reserve(static_cast<size_t>(header));
   for (char c : {'B', 'I', 'G', 'F'}) out.push_back(static_cast<uint8_t>(c));

@@ -33,11 +33,8 @@ PackPlan planfst(std::span<const PackItem> items) {
   if (!plan.error.empty()) return plan;
   const int64_t header = 4 + static_cast<int64_t>(kRecord) * records;
   plan.total = header + data;
-  if (plan.total > kMaxPack) {
-    plan.error = format("packfile would be %lld bytes, more than the %lld a packfile can hold",
-                        static_cast<long long>(plan.total), static_cast<long long>(kMaxPack));
-    return plan;
-  }
+  plan.error = toolarge(plan.total);
+  if (!plan.error.empty()) return plan;
   std::vector<uint8_t>& out = plan.header;
   out.reserve(static_cast<size_t>(header));
   putle32(out, static_cast<uint32_t>(records));

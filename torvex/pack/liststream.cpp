@@ -73,30 +73,24 @@ bool openmember(PackEntry& entry) {
   checkinside(entry, from.size);
   entry.stream = std::make_unique<ListStream>();
   ListStream& state = *entry.stream;
-  bool was = false;
+  // The stored bytes: inside the parent's buffer, or read from the disk
+  // file in place with one seek and one read.
+  Block raw;
+  std::span<const uint8_t> stored;
   if (from.data) {
-    const std::span<const uint8_t> stored(from.data.get() + entry.offset, static_cast<size_t>(entry.size));
-    Block expanded = expandifcompressed(stored, was);
-    if (!was) {
-      Block copy = copyblock(stored);
-      state.data = std::move(copy.data);
-      state.size = entry.size;
-      return true;
-    }
-    if (!expanded) return false;
-    state.data = std::move(expanded.data);
-    state.size = expanded.size;
-    entry.setcompressed();
-    return true;
+    stored = {from.data.get() + entry.offset, static_cast<size_t>(entry.size)};
+  } else {
+    state.base = from.base + entry.offset;
+    raw = allocblock(entry.size);
+    readlist(entry, raw.get(), entry.size);
+    state.position = 0;
+    stored = raw.span();
   }
-  // Parent read in place: one seek and one read of the stored bytes.
-  state.base = from.base + entry.offset;
-  Block raw = allocblock(entry.size);
-  readlist(entry, raw.get(), entry.size);
-  state.position = 0;
-  Block expanded = expandifcompressed(raw.span(), was);
+  bool was = false;
+  Block expanded = expandifcompressed(stored, was);
   if (!was) {
-    state.data = std::move(raw.data);
+    // The entry's own copy, never the parent's buffer.
+    state.data = raw ? std::move(raw.data) : copyblock(stored).data;
     state.size = entry.size;
     return true;
   }

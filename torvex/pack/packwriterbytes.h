@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "packwriter.h"
+#include "torvex/platform/platform.h"
 
 namespace torvex::packbytes {
 
@@ -34,5 +36,12 @@ void forlive(std::span<const PackItem> items, F&& f) {
 
 // The largest pack the writer makes: offsets are 32-bit signed throughout.
 constexpr int64_t kMaxPack = 0x7FFFFFFF;
+
+// The refusal of a pack that would grow beyond kMaxPack, or "".
+inline std::string toolarge(int64_t total) {
+  if (total <= kMaxPack) return {};
+  return format("packfile would be %lld bytes, more than the %lld a packfile can hold", static_cast<long long>(total),
+                static_cast<long long>(kMaxPack));
+}
 
 }  // namespace torvex::packbytes
