@@ -25,8 +25,8 @@ PackPlan planfst(std::span<const PackItem> items) {
     if (!plan.error.empty()) return;
     // The name field ends with a zero; an empty name would end the directory.
     if (item.name.size() >= kNameField)
-      plan.error = format("'%s' is too long for an FST packfile (at most %zu characters)", item.name.c_str(),
-                          kNameField - 1);
+      plan.error = format("'%s' is too long for an FST packfile (at most %d characters)", item.name.c_str(),
+                          static_cast<int>(kNameField - 1));
     else if (item.name.empty())
       plan.error = "an FST packfile can't hold a member without a name";
   });
