@@ -30,28 +30,17 @@ PackPlan planbigf(std::span<const PackItem> items) {
   putbe(out, static_cast<uint32_t>(plan.total), 4);
   putbe(out, count, 4);
   putbe(out, static_cast<uint32_t>(header), 4);
-  int64_t offset = header;
-  forlive(items, [&](const PackItem& item) {
-    putbe(out, static_cast<uint32_t>(offset), 4);
-    putbe(out, static_cast<uint32_t>(item.size), 4);
-    putname(out, item.name);
-    offset += round4(item.size);
-  });
+  putentries(out, items, header, 4);
   out.resize(static_cast<size_t>(header), 0);
   return plan;
 }
 
-std::vector<PackItem> readbigfitems(std::span<const uint8_t> content, bool mark) {
-  ByteReader r(content);
-  r.skip(8);
-  // The whole 32-bit count: taking only its low half would drop members.
-  const uint32_t count = r.u32be();
-  r.skip(4);
+std::vector<PackItem> packbytes::readentries(ByteReader& r, uint32_t count, int width, bool mark) {
   std::vector<PackItem> items;
   for (uint32_t i = 0; i < count; ++i) {
     PackItem item;
-    const uint32_t offset = r.u32be();
-    const uint32_t size = r.u32be();
+    const uint32_t offset = width == 4 ? r.u32be() : r.u24be();
+    const uint32_t size = width == 4 ? r.u32be() : r.u24be();
     if (offset > kMaxPack || size > kMaxPack) throw ParseError{};
     item.offset = static_cast<int32_t>(offset);
     item.size = static_cast<int32_t>(size);
@@ -60,6 +49,15 @@ std::vector<PackItem> readbigfitems(std::span<const uint8_t> content, bool mark)
     items.push_back(std::move(item));
   }
   return items;
+}
+
+std::vector<PackItem> readbigfitems(std::span<const uint8_t> content, bool mark) {
+  ByteReader r(content);
+  r.skip(8);
+  // The whole 32-bit count: taking only its low half would drop members.
+  const uint32_t count = r.u32be();
+  r.skip(4);
+  return readentries(r, count, 4, mark);
 }
 
 }  // namespace torvex

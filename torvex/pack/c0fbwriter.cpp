@@ -55,13 +55,7 @@ PackPlan planc0fb(std::span<const PackItem> items) {
   out.push_back(0xFB);
   putbe(out, static_cast<uint32_t>(header - 4), 2);
   putbe(out, static_cast<uint32_t>(count), 2);
-  offset = header;
-  forlive(items, [&](const PackItem& item) {
-    putbe(out, static_cast<uint32_t>(offset), 3);
-    putbe(out, static_cast<uint32_t>(item.size), 3);
-    putname(out, item.name);
-    offset += round4(item.size);
-  });
+  putentries(out, items, header, 3);
   out.resize(static_cast<size_t>(header), 0);
   return plan;
 }
@@ -70,16 +64,7 @@ std::vector<PackItem> readc0fbitems(std::span<const uint8_t> content, bool mark)
   ByteReader r(content);
   r.skip(4);
   const uint16_t count = r.u16be();
-  std::vector<PackItem> items;
-  for (uint32_t i = 0; i < count; ++i) {
-    PackItem item;
-    item.offset = static_cast<int32_t>(r.u24be());
-    item.size = static_cast<int32_t>(r.u24be());
-    for (uint8_t c = r.u8(); c != 0; c = r.u8()) item.name += static_cast<char>(c);
-    item.compress = mark;
-    items.push_back(std::move(item));
-  }
-  return items;
+  return readentries(r, count, 3, mark);
 }
 
 }  // namespace torvex

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "packwriter.h"
+#include "torvex/platform/bytereader.h"
 #include "torvex/platform/platform.h"
 
 namespace torvex::packbytes {
@@ -33,6 +34,23 @@ void forlive(std::span<const PackItem> items, F&& f) {
   for (const PackItem& item : items)
     if (!item.deleted) f(item);
 }
+
+// BIGF and C0FB directories: per live item a big-endian data offset and size
+// of `width` bytes each, then the name and its zero. Offsets start at
+// `first` and advance by each member's padded size.
+inline void putentries(std::vector<uint8_t>& out, std::span<const PackItem> items, int64_t first, int width) {
+  int64_t offset = first;
+  forlive(items, [&](const PackItem& item) {
+    putbe(out, static_cast<uint32_t>(offset), width);
+    putbe(out, static_cast<uint32_t>(item.size), width);
+    putname(out, item.name);
+    offset += round4(item.size);
+  });
+}
+
+// Reads `count` such entries, in stored order; `mark` is the pack's
+// compression mark, which every item starts with.
+std::vector<PackItem> readentries(ByteReader& r, uint32_t count, int width, bool mark);
 
 // The largest pack the writer makes: offsets are 32-bit signed throughout.
 constexpr int64_t kMaxPack = 0x7FFFFFFF;
