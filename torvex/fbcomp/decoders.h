@@ -10,11 +10,11 @@
 #include <span>
 
 #include "fb.h"
+#include "torvex/platform/limits.h"
 
 namespace torvex {
 
 constexpr int32_t kFbSlack = 32;        // spare bytes behind the decoded data
-constexpr int32_t kFbMaxSize = 0xFFFFFF;  // the header's 24-bit size field
 
 FbStatus fbdecode10(std::span<const uint8_t> src, uint8_t* dst, int32_t size);
 FbStatus fbdecode30(std::span<const uint8_t> src, uint8_t* dst, int32_t size);

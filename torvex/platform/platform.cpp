@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "files.h"
 #include "text.h"
 
 namespace torvex {
@@ -160,15 +161,10 @@ bool File::writeall(std::span<const uint8_t> bytes) const {
 }
 
 Block loadfile(const char* name) {
-  File f(name, 0);
-  if (!f) return {};
-  const uint32_t size = f.size();
-  if (size == 0) return {};
-  if (size > 0x7FFFFFF0u) fatal("couldn't allocate %d bytes", static_cast<int32_t>(size));
-  Block b = allocblock(static_cast<int32_t>(size));
-  const uint32_t got = f.read(b.get(), size);
-  b.size = static_cast<int32_t>(got);
-  return b;
+  WholeFile file = readwholefile(name);
+  if (file.status == WholeFile::kTooLarge) fatal("couldn't allocate %d bytes", static_cast<int32_t>(file.size));
+  if (file.status == WholeFile::kCantOpen || file.size == 0) return {};
+  return std::move(file.bytes);  // a short read keeps what it got
 }
 
 // ---- Version record ----------------------------------------------------------------

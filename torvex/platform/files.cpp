@@ -1,0 +1,51 @@
+#include "files.h"
+
+namespace torvex {
+
+WholeFile readwholefile(const char* name, int64_t limit) {
+  WholeFile out;
+  File f(name, 0);
+  if (!f) return out;
+  out.size = f.size();
+  if (out.size > limit) {
+    out.status = WholeFile::kTooLarge;
+    return out;
+  }
+  out.bytes = allocblock(static_cast<int32_t>(out.size));
+  const uint32_t got = f.read(out.bytes.get(), static_cast<uint32_t>(out.size));
+  out.bytes.size = static_cast<int32_t>(got);
+  out.status = got == static_cast<uint32_t>(out.size) ? WholeFile::kRead : WholeFile::kShortRead;
+  return out;
+}
+
+ReplacingFile::~ReplacingFile() {
+  if (placed_ || name_.empty()) return;
+  file_.close();
+  filedelete(name_.c_str());
+}
+
+bool ReplacingFile::create(const std::function<std::string(int attempt)>& nameof, int attempts) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    std::string name = nameof(attempt);
+    file_ = File(filecreateexclusive(name.c_str()));
+    if (file_) {
+      name_ = std::move(name);
+      return true;
+    }
+    // Something of that name is there: leave it alone and try the next name.
+    if (!fileexists(name.c_str()) && !folderexists(name.c_str())) break;
+  }
+  return false;
+}
+
+bool ReplacingFile::write(std::span<const uint8_t> bytes) { return file_.writeall(bytes); }
+
+ReplacingFile::Commit ReplacingFile::commit(const char* target) {
+  if (!fileflush(file_.get())) return Commit::kFlushFailed;
+  file_.close();
+  if (!filereplace(name_.c_str(), target)) return Commit::kRenameFailed;
+  placed_ = true;
+  return Commit::kDone;
+}
+
+}  // namespace torvex

@@ -1,0 +1,63 @@
+// Whole files: reading one into memory, and putting new bytes in the place
+// of a file in one step. Built on the services table and the host extras, so
+// every host gets them alike.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "limits.h"
+#include "platform.h"
+
+namespace torvex {
+
+// A file read whole.
+struct WholeFile {
+  enum Status { kRead, kCantOpen, kTooLarge, kShortRead };
+  Status status = kCantOpen;
+  // kRead: every byte (a Block of size 0 for an empty file). kShortRead: the
+  // bytes that could be read before the file ended early.
+  Block bytes;
+  int64_t size = 0;  // the file's size as the system gives it (not for kCantOpen)
+};
+
+// Reads the file `name` into a new Block. A file of more than `limit` bytes
+// is not read (kTooLarge).
+WholeFile readwholefile(const char* name, int64_t limit = kMaxBlock);
+
+// New bytes for a file, written to a file of their own beside it and put in
+// its place in one step (pushed to the disk, then renamed over it) only once
+// complete: the target holds either all of its old bytes or all of the new
+// ones, whatever happens in between. The new file is created only under a
+// name that no file has, so nothing of the user's is ever overwritten, and
+// it is removed again unless it took the target's place.
+class ReplacingFile {
+ public:
+  enum class Commit { kDone, kFlushFailed, kRenameFailed };
+
+  ReplacingFile() = default;
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+  ~ReplacingFile();
+
+  // Creates the file under the first of the names `nameof(0)`,
+  // `nameof(1)` ... `nameof(attempts - 1)` that nothing has taken. Stops
+  // early when a name is free and still cannot be created (the folder does
+  // not take new files). False when no name worked.
+  bool create(const std::function<std::string(int attempt)>& nameof, int attempts);
+  const std::string& name() const { return name_; }
+
+  // False when not every byte could be written (a full disk).
+  bool write(std::span<const uint8_t> bytes);
+  // Pushes the file to the disk, closes it and renames it over `target`.
+  Commit commit(const char* target);
+
+ private:
+  File file_;
+  std::string name_;
+  bool placed_ = false;
+};
+
+}  // namespace torvex
