@@ -61,8 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     torvex::RootArray roots;
     if (torvex::setroot(roots, file)) walk(roots.root(), 0);
+  } catch (const torvex::ListFault&) {
+    // A refusal of the file list is an answer, not a fault.
   } catch (const torvex::FatalError&) {
-    // A refusal through the fatal service is an answer, not a fault.
+    // So is one through the fatal service (memory that cannot be had).
   }
   return 0;
 }

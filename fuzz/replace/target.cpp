@@ -15,6 +15,7 @@ namespace {
 
 torvex::Image picture;
 std::vector<uint8_t> userpalette;
+torvex::RebuildEvents events;  // what the rebuild says along the way is beside the point here
 
 void setup() {
   torvex::fuzz::quietservices();
@@ -46,7 +47,7 @@ void rebuild(std::span<const uint8_t> record) {
     };
     const std::span<const uint8_t> user = options == 6 ? std::span<const uint8_t>(userpalette) : std::span<const uint8_t>();
     try {
-      (void)torvex::rebuildrecord(record, picture, options, find, user);
+      (void)torvex::rebuildrecord(record, picture, options, find, user, events);
     } catch (const torvex::FatalError&) {
       // A refusal through the fatal service is an answer, not a fault.
     }

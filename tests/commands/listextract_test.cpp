@@ -1,9 +1,10 @@
-// "-l" and "-u" run end to end through the built program.
+// "-l", "-u" and the "-e" family: through the built program, and the
+// writing of one member in process.
 #include <gtest/gtest.h>
 
-#include "fixtures.h"
+#include "../pack/fixtures.h"
 #include "support.h"
-#include "torvex/pack/packentry.h"
+#include "torvex/commands/listextract.h"
 #include "torvex/platform/platform.h"
 
 namespace torvex {
@@ -149,6 +150,23 @@ TEST(PackCommands, UnpackAndPictureWordsAreRegisteredForExtraction) {
   const auto e = test::runtorvex({"-e", "p.viv", "mid.dat"}, dir.path());
   EXPECT_EQ(e.status, 0);
   EXPECT_NE(e.out.find("Not an image file!\n"), std::string::npos) << e.out;
+}
+
+TEST(PackCommands, AMemberOutsideItsPackEndsTheCommandNamingIt) {
+  test::TempDir dir;
+  ByteVec pack = test::bigf({{"a.dat", test::pattern(50, 6)}, {"b.dat", test::pattern(50, 7)}});
+  pack[16 + 14 + 4 + 2] = 0x01;  // the size of b.dat: 0x132 bytes, past the end
+  test::writebytes(dir / "p.viv", pack);
+  const std::string fault =
+      "***********\nFatal Error\n***********\n"
+      "-- member 'b.dat' lies outside its container 'p.viv' (offset 94, size 306, container 144 bytes)\n";
+  auto r = test::runtorvex({"-l", "p.viv"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "pack file 'p.viv' opened\nDirectory 'p.viv'\n      50 a.dat\n" + fault);
+  r = test::runtorvex({"-u", "p.viv"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "pack file 'p.viv' opened\n      50 a.dat\n" + fault);
+  EXPECT_FALSE(fs::exists(dir / "b.dat"));
 }
 
 TEST(PackCommands, RealCarPackLists) {

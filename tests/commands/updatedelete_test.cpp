@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include "../pack/writerfixtures.h"
 #include "support.h"
+#include "torvex/commands/updatedelete.h"
 #include "torvex/fbcomp/fb.h"
-#include "torvex/pack/packwriter.h"
 #include "torvex/platform/platform.h"
-#include "writerfixtures.h"
 
 namespace torvex {
 namespace {
@@ -98,13 +98,24 @@ TEST(UpdatePack, RefusalsLeaveThePackUntouched) {
       {"delete of a missing name", {"-d", "pack.viv", "a.txt", "nothere"}, "-- can't find 'nothere'"},
       {"C0FB member too large", {"-p", "c0fb.viv", "big.dat"},
        "-- 'big.dat' has 16777216 bytes, more than the 16777215 a C0FB packfile can hold"},
+      {"an SHPI file", {"-p", "pics.fsh", "ok.dat"}, "-- 'pics.fsh' is SHPI file, use -r/-rp to replace images\n"},
+      {"a MAS pack", {"-d", "p.mas", "m"}, "-- 'p.mas' is not supported packfile\n"},
+      {"no pack at all", {"-d", "ok.dat"}, "couldn't scan packfile 'ok.dat'\n"},
   };
   const Bytes c0fb = {0xC0, 0xFB, 0, 0x0C, 0, 1, 0, 0, 0x10, 0, 0, 1, 'a', 0, 0, 0, 'z', 0, 0, 0};
+  // An SHPI file of no records: its header only.
+  const Bytes shpi = {'S', 'H', 'P', 'I', 16, 0, 0, 0, 0, 0, 0, 0, 'G', 'I', 'M', 'X'};
+  // MAS: count 1, data length 4, one 32-byte record (name, offset 40, size 4), the data.
+  Bytes mas = {1, 0, 0, 0, 4, 0, 0, 0, 'm'};
+  mas.resize(8 + 16, 0);
+  mas.insert(mas.end(), {40, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c', 'd'});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     test::writebytes(dir / "pack.viv", kBigfTwo);
     test::writebytes(dir / "c0fb.viv", c0fb);
+    test::writebytes(dir / "pics.fsh", shpi);
+    test::writebytes(dir / "p.mas", mas);
     test::writetext(dir / "ok.dat", "fine");
     test::writetext(dir / "abcdefghi.fsh", "long name");
     if (std::string(c.what) == "C0FB member too large") test::writebytes(dir / "big.dat", Bytes(0x1000000, 7));
@@ -115,6 +126,8 @@ TEST(UpdatePack, RefusalsLeaveThePackUntouched) {
     EXPECT_EQ(r.out.find("writing data"), std::string::npos) << r.out;
     EXPECT_EQ(test::readbytes(dir / "pack.viv"), kBigfTwo);
     EXPECT_EQ(test::readbytes(dir / "c0fb.viv"), c0fb);
+    EXPECT_EQ(test::readbytes(dir / "pics.fsh"), shpi);
+    EXPECT_EQ(test::readbytes(dir / "p.mas"), mas);
     EXPECT_EQ(packtest::filesin(dir.path()), before);
   }
 }

@@ -1,4 +1,4 @@
-// Directories: sorting, nested pack paths and their messages, and the
+// Directories: sorting, nested pack paths and how they fail, and the
 // limits of the original arrays (more members, longer names and paths).
 #include <gtest/gtest.h>
 
@@ -19,9 +19,15 @@ std::vector<std::string> names(DirArray* d) {
   return out;
 }
 
+// Opens a pack path as the commands do; a path without a file is nothing.
+OpenedPack open(const std::string& path, int flags = 0) {
+  const std::optional<PackPath> split = splitpackpath(path);
+  if (!split) return {};
+  return openpack(*split, flags);
+}
+
 class DirectoryTest : public ::testing::Test {
  protected:
-  void TearDown() override { resetpackstate(); }
   std::string file(const char* name, const ByteVec& bytes) {
     test::writebytes(dir_ / name, bytes);
     return (dir_ / name).string();
@@ -31,20 +37,33 @@ class DirectoryTest : public ::testing::Test {
 
 TEST_F(DirectoryTest, MembersAreSortedIgnoringCaseUnlessTheOrderIsKept) {
   const std::string pack = file("p.viv", test::bigf({{"b.dat", {1}}, {"C.dat", {2}}, {"a.dat", {3}}, {"_x", {4}}}));
-  test::ConsoleCapture capture;
   // '_' (0x5F) sorts after the folded letters' upper-case range but before 'a'.
-  EXPECT_EQ(names(openpack(pack, 0)), (std::vector<std::string>{"_x", "a.dat", "b.dat", "C.dat"}));
-  EXPECT_EQ(names(openpack(pack, kScanKeepOrder)), (std::vector<std::string>{"b.dat", "C.dat", "a.dat", "_x"}));
-  EXPECT_EQ(capture.text(), "pack file '" + pack + "' opened\npack file '" + pack + "' opened\n");
+  EXPECT_EQ(names(open(pack).directory), (std::vector<std::string>{"_x", "a.dat", "b.dat", "C.dat"}));
+  EXPECT_EQ(names(open(pack, kScanKeepOrder).directory), (std::vector<std::string>{"b.dat", "C.dat", "a.dat", "_x"}));
+}
+
+TEST_F(DirectoryTest, TwoPacksMayBeOpenAtOnce) {
+  const std::string first = file("a.viv", test::bigf({{"one", {1}}}));
+  const std::string second = file("b.viv", test::c0fb({{"two", {2}}}));
+  OpenedPack a = open(first);
+  OpenedPack b = open(second);
+  ASSERT_TRUE(a);
+  ASSERT_TRUE(b);
+  const Block one = loadlist(a.directory->members()[0]);
+  const Block two = loadlist(b.directory->members()[0]);
+  ASSERT_TRUE(one && two);
+  EXPECT_EQ(one.get()[0], 1);
+  EXPECT_EQ(two.get()[0], 2);
+  EXPECT_EQ(a.directory->head().parent->name, first);
 }
 
 TEST_F(DirectoryTest, NestedPathsDescendCaseInsensitively) {
   const ByteVec inner = test::c0fb({{"deep.dat", test::bytesof("deep")}, {"Face.fsh", {9}}});
   const std::string pack =
       file("outer.viv", test::bigf({{"inner.viv", test::fblit(inner)}, {"readme.txt", test::bytesof("hello")}}));
-  test::ConsoleCapture capture;
-  DirArray* d = openpack(pack + "\\INNER.VIV", 0);
-  ASSERT_NE(d, nullptr);
+  OpenedPack opened = open(pack + "\\INNER.VIV");
+  ASSERT_TRUE(opened);
+  DirArray* d = opened.directory;
   EXPECT_EQ(names(d), (std::vector<std::string>{"deep.dat", "Face.fsh"}));
   // Members hang off the member they were read from; the chain is closed.
   PackEntry* container = d->head().parent;
@@ -60,32 +79,33 @@ TEST_F(DirectoryTest, NestedPathsDescendCaseInsensitively) {
 
   struct Case {
     std::string path;
-    std::string expected;
+    OpenedPack::Status status;
+    std::string failed;  // the member named in the failure
   };
   const Case failures[] = {
-      {pack + "\\missing", "couldn't find 'missing' inside '" + pack + "'\n"},
-      {pack + "\\inner.viv\\nothere", "couldn't find 'nothere' inside '" + pack + "'\n"},
-      {pack + "\\readme.txt", "couldn't scan directory 'readme.txt'\n"},
-      {pack + "\\inner.viv\\deep.dat", "couldn't scan directory 'deep.dat'\n"},
-      {file("plain.txt", test::bytesof("just text here")), "couldn't scan packfile '" + (dir_ / "plain.txt").string() + "'\n"},
+      {pack + "\\missing", OpenedPack::kNotFound, "missing"},
+      {pack + "\\inner.viv\\nothere", OpenedPack::kNotFound, "nothere"},
+      {pack + "\\readme.txt", OpenedPack::kNotADirectory, "readme.txt"},
+      {pack + "\\inner.viv\\deep.dat", OpenedPack::kNotADirectory, "deep.dat"},
+      {file("plain.txt", test::bytesof("just text here")), OpenedPack::kNotScanned, ""},
   };
   for (const Case& c : failures) {
-    capture.clear();
-    EXPECT_EQ(openpack(c.path, 0), nullptr) << c.path;
-    const std::string text = capture.text();
-    EXPECT_EQ(text.substr(text.find('\n') + 1), c.expected) << c.path;
+    const OpenedPack failed = open(c.path);
+    EXPECT_EQ(failed.status, c.status) << c.path;
+    EXPECT_EQ(failed.failed, c.failed) << c.path;
+    EXPECT_EQ(failed.directory, nullptr) << c.path;
   }
 }
 
-TEST_F(DirectoryTest, NoPrefixThatOpensIsFatalWithTheWholeArgument) {
-  const std::string arg = (dir_ / "nosuch.viv").string() + "\\a\\b";
-  test::ConsoleCapture capture;
-  try {
-    openpack(arg, 0);
-    ADD_FAILURE() << "no fatal error";
-  } catch (const FatalError& e) {
-    EXPECT_EQ(e.text, "couldn't open pack file '" + arg + "'\n");
-  }
+TEST_F(DirectoryTest, APathSplitsAtTheLongestPrefixThatIsAFile) {
+  const std::string pack = file("p.viv", test::bigf({{"x", {1}}}));
+  const std::optional<PackPath> split = splitpackpath(pack + "\\a.fsh\\b\\");
+  ASSERT_TRUE(split);
+  EXPECT_EQ(split->file, pack);
+  EXPECT_EQ(split->members, (std::vector<std::string>{"a.fsh", "b", ""}));
+  // Only the backslash separates members; nothing of these paths opens.
+  EXPECT_FALSE(splitpackpath((dir_ / "nosuch.viv").string() + "\\a\\b"));
+  EXPECT_FALSE(splitpackpath(pack + "/a.fsh"));
 }
 
 TEST_F(DirectoryTest, LargeDirectoriesLongNamesAndLongPathsGrow) {
@@ -99,9 +119,9 @@ TEST_F(DirectoryTest, LargeDirectoriesLongNamesAndLongPathsGrow) {
   test::writebytes(sub + "/big.viv", test::bigf(many));
   const std::string path = sub + "/big.viv";
   ASSERT_GT(path.size(), 190u);
-  test::ConsoleCapture capture;
-  DirArray* d = openpack(path, 0);
-  ASSERT_NE(d, nullptr);
+  OpenedPack opened = open(path);
+  ASSERT_TRUE(opened);
+  DirArray* d = opened.directory;
   ASSERT_EQ(d->count(), 3501u);
   EXPECT_EQ(d->members()[3499].name, "m13499");
   EXPECT_EQ(d->members()[3500].name, longname);
@@ -115,17 +135,14 @@ TEST_F(DirectoryTest, CountsLargerThanTheDataEndWithTheData) {
   ByteVec b = test::bigf({{"a", {1}}, {"b", {2}}});
   b[8] = 0x7F;  // member count 0x7F000002
   const std::string pack = file("lie.viv", b);
-  test::ConsoleCapture capture;
-  DirArray* d = openpack(pack, 0);
-  ASSERT_NE(d, nullptr);
-  EXPECT_EQ(names(d), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(names(open(pack).directory), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST_F(DirectoryTest, FreedirReleasesOneLevelOrTheWholeChain) {
   const std::string pack = file("o.viv", test::bigf({{"i.viv", test::bigf({{"x", {1}}})}}));
-  test::ConsoleCapture capture;
-  DirArray* d = openpack(pack + "\\i.viv", 0);
-  ASSERT_NE(d, nullptr);
+  OpenedPack opened = open(pack + "\\i.viv");
+  ASSERT_TRUE(opened);
+  DirArray* d = opened.directory;
   PackEntry* owner = d->head().parent;
   freedir(d, false);
   EXPECT_EQ(owner->directory, nullptr);

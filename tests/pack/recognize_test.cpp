@@ -1,10 +1,11 @@
 // Recognition of the layouts by their first bytes, in the order that
-// matters, and the writable-layout query of the pack writer.
+// matters, and the writable layout the pack writer takes from them.
 #include <gtest/gtest.h>
 
 #include "fixtures.h"
 #include "support.h"
 #include "torvex/pack/packentry.h"
+#include "torvex/pack/packwriter.h"
 
 namespace torvex {
 namespace {
@@ -115,22 +116,28 @@ TEST_F(RecognizeTest, QppIsKnownByNameOnlyAndLast) {
   EXPECT_EQ(scan(test::bigf(kTwo), "p.qpp"), "one(40,10)two(50,6)");
 }
 
-TEST_F(RecognizeTest, PackLayoutOfTheWriter) {
-  EXPECT_EQ(packlayout(root(test::c0fb(kTwo))), kLayoutC0fb);
-  EXPECT_EQ(packlayout(root(test::bigf(kTwo))), kLayoutBigf);
-  EXPECT_EQ(packlayout(root(test::fst(kTwo))), kLayoutFst);
-  EXPECT_EQ(packlayout(root(test::mas(kTwo))), kLayoutNone);
-  EXPECT_EQ(packlayout(root(test::apuk(kTwo))), kLayoutNone);
+// The writer's layout from the same first bytes: its own order, C0FB, BIGF,
+// FST, and an SHPI file recognised in any letter case to be pointed to the
+// replace commands.
+WriteLayout writable(ByteVec bytes) {
+  const auto storedsize = static_cast<int64_t>(bytes.size());
+  bytes.resize(kProbeBytes, 0);
+  Probe probe;
+  probe.bytes = bytes;
+  probe.storedsize = storedsize;
+  probe.name = "pack.bin";
+  return writablelayout(probe);
+}
+
+TEST(WritableLayout, OfEachLayout) {
+  EXPECT_EQ(writable(test::c0fb(kTwo)), WriteLayout::kC0fb);
+  EXPECT_EQ(writable(test::bigf(kTwo)), WriteLayout::kBigf);
+  EXPECT_EQ(writable(test::fst(kTwo)), WriteLayout::kFst);
+  EXPECT_EQ(writable(test::mas(kTwo)), WriteLayout::kNone);
+  EXPECT_EQ(writable(test::apuk(kTwo)), WriteLayout::kNone);
   ByteVec shpi = test::bytesof("sHpI");
   shpi.resize(64, 0);
-  PackEntry& s = root(shpi, "pics.fsh");
-  test::ConsoleCapture capture;
-  try {
-    packlayout(s);
-    ADD_FAILURE() << "no fatal error";
-  } catch (const FatalError& e) {
-    EXPECT_EQ(e.text, "'" + s.path + "' is SHPI file, use -r/-rp to replace images");
-  }
+  EXPECT_EQ(writable(shpi), WriteLayout::kShpiFile);
 }
 
 }  // namespace

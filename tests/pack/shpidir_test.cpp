@@ -2,9 +2,9 @@
 // and picture kinds, and directories that claim more than the file holds.
 #include <gtest/gtest.h>
 
-#include "records.h"
+#include "../shpi/records.h"
 #include "support.h"
-#include "torvex/shpi/shpi.h"
+#include "torvex/pack/shpidir.h"
 
 namespace torvex {
 namespace {
@@ -14,21 +14,16 @@ using test::record;
 
 class ScanShpi : public testing::Test {
  protected:
-  void TearDown() override {
-    if (dir) freedir(dir, true);
-    resetpackstate();
-  }
   // Writes `bytes` as a disk file and opens it in stored order.
   std::span<PackEntry> open(const ByteVec& bytes, const char* name = "t.fsh") {
     const std::string path = (tmp / name).string();
     test::writebytes(path, bytes);
-    test::ConsoleCapture quiet;
-    dir = openpack(path, kScanKeepOrder);
-    if (!dir) return {};
-    return dir->members();
+    pack = openpack(PackPath{path, {}}, kScanKeepOrder);
+    if (!pack) return {};
+    return pack.directory->members();
   }
   test::TempDir tmp;
-  DirArray* dir = nullptr;
+  OpenedPack pack;
 };
 
 TEST_F(ScanShpi, BytesBeforeTheFirstRecordGetAPseudoEntry) {
@@ -80,8 +75,6 @@ TEST_F(ScanShpi, ContentKindsFollowTheDirectoryIdAndTheName) {
     EXPECT_EQ(m[2].contentkind(), kContentPlain);
     EXPECT_EQ(m[3].contentkind(), kContentPlain);
     EXPECT_EQ(m[1].label, id);
-    freedir(dir, true);
-    dir = nullptr;
   }
 }
 
@@ -128,13 +121,15 @@ TEST_F(ScanShpi, DirectoryOfMoreThan3000EntriesIsReadWhole) {
   EXPECT_EQ(m[3499].size, 20);
 }
 
-TEST_F(ScanShpi, ListingShowsPicturesWithSizeAndLabel) {
-  const std::string path = (tmp / "t.fsh").string();
-  test::writebytes(path, test::shpifile("GIMX", {{"!pal", record(0x24, 0, 1, 1, {1, 2, 3})},
-                                                 {"logo", record(0x7B, 0, 2, 1, {0, 0, 0, 0})}}));
-  test::ConsoleCapture out;
-  EXPECT_EQ(listpack(path), 0);
-  EXPECT_EQ(out.text(), "pack file '" + path + "' opened\nDirectory '" + path + "'\n      20 !pal\n      20 logo 2*1 (GIMX)\n");
+TEST_F(ScanShpi, DirectoryIdOfTheFile) {
+  const auto m = open(test::shpifile("WRAP", {{"a", record(0x7B, 0, 1, 1, {0, 0, 0, 0})}}));
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_EQ(shpidirectoryid(*m[0].parent), "WRAP");
+  // A file shorter than its header has no id: four zero bytes.
+  PackEntry loose;
+  loose.path = loose.name = (tmp / "short.fsh").string();
+  test::writebytes(loose.path, {'S', 'H', 'P', 'I'});
+  EXPECT_EQ(shpidirectoryid(loose), std::string(4, '\0'));
 }
 
 }  // namespace

@@ -135,6 +135,15 @@ TEST(ExtractPictures, NamesSelectPicturesWhateverTheirCase) {
   EXPECT_FALSE(test::fs::exists(dir / "t7B.png"));
 }
 
+TEST(ExtractPictures, ListingShowsPicturesWithSizeAndLabel) {
+  test::TempDir dir;
+  test::writebytes(dir / "t.fsh", test::shpifile("GIMX", {{"!pal", record(0x24, 0, 1, 1, {1, 2, 3})},
+                                                         {"logo", record(0x7B, 0, 2, 1, {0, 0, 0, 0})}}));
+  const RunResult r = test::runtorvex({"-l", "t.fsh"}, dir.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "pack file 't.fsh' opened\nDirectory 't.fsh'\n      20 !pal\n      20 logo 2*1 (GIMX)\n");
+}
+
 TEST(ExtractPictures, PlainMembersAreNotImages) {
   test::TempDir dir;
   const ByteVec shpi = test::shpifile("LN32", {{"pic", record(0x7B, 0, 1, 1, {0, 0, 0, 0})}});

@@ -22,22 +22,22 @@ ByteVec palette(uint8_t tag, size_t padding = 0) {
 
 const ByteVec kPicture = record(0x7B, 0, 1, 1, {1, 0, 0, 0});  // one pixel of index 1
 
+// Decodes the picture that `entry` stands for, from its content.
+int16_t loadpicture(PackEntry& entry, ShpiPicture& picture) {
+  const Block content = loadlist(entry);
+  return loadpicture(entry, content.span(), picture);
+}
+
 class ShpiPicturesInFiles : public testing::Test {
  protected:
   void SetUp() override { resetshpipalettecache(); }
-  void TearDown() override {
-    if (dir) freedir(dir, true);
-    resetpackstate();
-    resetshpipalettecache();
-  }
+  void TearDown() override { resetshpipalettecache(); }
   PackEntry* openfile(const ByteVec& bytes, const std::string& name, const std::string& member) {
     const std::string path = (tmp / name).string();
     test::writebytes(path, bytes);
-    test::ConsoleCapture quiet;
-    if (dir) freedir(dir, true);
-    dir = openpack(path, 0);
-    if (!dir) return nullptr;
-    for (PackEntry& m : dir->members())
+    pack = openpack(PackPath{path, {}}, 0);
+    if (!pack) return nullptr;
+    for (PackEntry& m : pack.directory->members())
       if (m.name == member) return &m;
     return nullptr;
   }
@@ -47,11 +47,11 @@ class ShpiPicturesInFiles : public testing::Test {
     PackEntry* e = openfile(test::shpifile("GIMX", records, gap), "p.fsh", "ABCD");
     if (!e) return -1;
     ShpiPicture pic;
-    if (loadpicture(e, pic) != 1) return -2;
+    if (loadpicture(*e, pic) != 1) return -2;
     return pic.rgb[0];
   }
   test::TempDir tmp;
-  DirArray* dir = nullptr;
+  OpenedPack pack;
 };
 
 TEST_F(ShpiPicturesInFiles, PaletteSearchOrder) {
@@ -89,25 +89,24 @@ TEST_F(ShpiPicturesInFiles, FirstFilesPaletteShowsForASecondFileWithout) {
   ShpiPicture pic;
   PackEntry* first = openfile(test::shpifile("GIMX", {{"!pal", palette(70)}, {"ABCD", kPicture}}), "a.fsh", "ABCD");
   ASSERT_NE(first, nullptr);
-  ASSERT_EQ(loadpicture(first, pic), 1);
+  ASSERT_EQ(loadpicture(*first, pic), 1);
   EXPECT_EQ(pic.rgb[0], 70);
   PackEntry* second = openfile(test::shpifile("GIMX", {{"ABCD", kPicture}}), "b.fsh", "ABCD");
   ASSERT_NE(second, nullptr);
-  ASSERT_EQ(loadpicture(second, pic), 1);
+  ASSERT_EQ(loadpicture(*second, pic), 1);
   EXPECT_EQ(pic.rgb[0], 70);
 }
 
 TEST_F(ShpiPicturesInFiles, EntriesThatAreNoPicture) {
   ShpiPicture pic;
-  EXPECT_EQ(loadpicture(nullptr, pic), 0);
   PackEntry* e = openfile(test::shpifile("GIMX", {{"ABCD", palette(1)}}), "c.fsh", "ABCD");
   ASSERT_NE(e, nullptr);
-  EXPECT_EQ(loadpicture(e, pic), 0);
+  EXPECT_EQ(loadpicture(*e, pic), 0);
   EXPECT_EQ(pic.rgb, nullptr);
   e = openfile(test::shpifile("GIMX", {{"ABCD", kPicture}}), "d.fsh", "ABCD");
   ASSERT_NE(e, nullptr);
   e->setcontentkind(kContentWholeFile);
-  EXPECT_EQ(loadpicture(e, pic), 0);
+  EXPECT_EQ(loadpicture(*e, pic), 0);
 }
 
 }  // namespace

@@ -62,10 +62,7 @@ class Samples : public testing::Test {
     if (!havepillow()) GTEST_SKIP() << "python3-pil not installed";
     resetshpipalettecache();
   }
-  void TearDown() override {
-    resetpackstate();
-    resetshpipalettecache();
-  }
+  void TearDown() override { resetshpipalettecache(); }
   fs::path sample(const char* name) { return test::samplesdir() / name; }
   test::TempDir dir;
 };
@@ -175,20 +172,19 @@ TEST_F(Samples, IndexedPicturesFindTheirPalettes) {
     ASSERT_NE(picture, 0u);
     const size_t palette = c.attached ? picture + (bytes[picture + 1] | bytes[picture + 2] << 8 | bytes[picture + 3] << 16)
                                       : recordat(bytes, "!pal");
-    test::ConsoleCapture quiet;
-    DirArray* d = openpack(sample(c.file).string(), 0);
-    ASSERT_NE(d, nullptr);
+    OpenedPack pack = openpack(PackPath{sample(c.file).string(), {}}, 0);
+    ASSERT_TRUE(pack);
     PackEntry* e = nullptr;
-    for (PackEntry& m : d->members())
+    for (PackEntry& m : pack.directory->members())
       if (m.name == "0000") e = &m;
     ASSERT_NE(e, nullptr);
     ShpiPicture pic;
-    ASSERT_EQ(loadpicture(e, pic), 1);
+    const Block content = loadlist(*e);
+    ASSERT_EQ(loadpicture(*e, content.span(), pic), 1);
     const ByteVec want = expectedrgb(bytes, picture, palette, c.stride, c.scale);
     ASSERT_EQ(want.size(), static_cast<size_t>(pic.width) * pic.height * 3);
     EXPECT_EQ(ByteVec(pic.rgb.get(), pic.rgb.get() + want.size()), want);
     EXPECT_EQ(pic.alpha, nullptr);
-    freedir(d, true);
   }
 }
 

@@ -1,5 +1,6 @@
 // Laying out and writing SHPI files: offsets, padding, the "????" member
-// that has data but no directory entry, compression and write failures.
+// that has data but no directory entry, compression, and what cannot be
+// written.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -52,14 +53,14 @@ TEST(LayoutShpi, PseudoMemberHasDataButNoDirectoryEntry) {
   EXPECT_EQ(f.back(), 3);
 }
 
-TEST(WriteShpi, WritesTheFileAndSaysSo) {
+TEST(WriteShpi, WritesTheFileAndNothingBeside) {
   test::TempDir dir;
   const ByteVec a{1, 2, 3, 4, 5};
   const ShpiMember members[] = {member("one", a)};
   const std::string path = (dir / "out.fsh").string();
-  test::ConsoleCapture out;
-  writeshpi(members, "WRAP", path.c_str(), false);
-  EXPECT_EQ(out.text(), path + " successfully created\n");
+  test::writetext(path, "an earlier file of that name");
+  EXPECT_EQ(writeshpi(members, "WRAP", path.c_str(), false).status, ShpiWrite::kWritten);
+  EXPECT_EQ(std::distance(test::fs::directory_iterator(dir.path()), test::fs::directory_iterator{}), 1);
   const ByteVec f = test::readbytes(path);
   ASSERT_EQ(f.size(), 29u);
   EXPECT_EQ(ByteVec(f.begin() + 12, f.begin() + 16), (ByteVec{'W', 'R', 'A', 'P'}));
@@ -71,8 +72,7 @@ TEST(WriteShpi, CompressedFileExpandsToTheLayout) {
   for (size_t i = 0; i < a.size(); ++i) a[i] = static_cast<uint8_t>(i * 7);
   const ShpiMember members[] = {member("pic", a), member("!pal", a)};
   const std::string path = (dir / "out.qfs").string();
-  test::ConsoleCapture out;
-  writeshpi(members, "GIMX", path.c_str(), true);
+  EXPECT_EQ(writeshpi(members, "GIMX", path.c_str(), true).status, ShpiWrite::kWritten);
   const ByteVec f = test::readbytes(path);
   ASSERT_GE(f.size(), 5u);
   EXPECT_EQ(f[0], 0x10);
@@ -83,14 +83,18 @@ TEST(WriteShpi, CompressedFileExpandsToTheLayout) {
   EXPECT_EQ(bytesof(expanded), bytesof(layoutshpi(members, "GIMX")));
 }
 
-TEST(WriteShpi, UncreatableFileIsFatal) {
+TEST(WriteShpi, RefusesWhatItCannotWrite) {
   test::TempDir dir;
   const ByteVec a{1};
   const ShpiMember members[] = {member("one", a)};
   const std::string path = (dir / "missing" / "out.fsh").string();
-  test::ConsoleCapture out;
-  EXPECT_THROW(writeshpi(members, "GIMX", path.c_str(), false), FatalError);
-  EXPECT_NE(out.text().find("couldn't open '" + path + "' for writing"), std::string::npos);
+  EXPECT_EQ(writeshpi(members, "GIMX", path.c_str(), false).status, ShpiWrite::kCantCreate);
+  // Beyond what the size field and our buffers hold: refused before anything is made.
+  const ShpiMember huge[] = {{a.data(), 0x7FFFFFF0u, "big"}};
+  const ShpiWrite large = writeshpi(huge, "GIMX", (dir / "big.fsh").string().c_str(), false);
+  EXPECT_EQ(large.status, ShpiWrite::kTooLarge);
+  EXPECT_EQ(large.total, 16 + 8 + 0x7FFFFFF0LL);
+  EXPECT_TRUE(test::fs::is_empty(dir.path()));
 }
 
 }  // namespace

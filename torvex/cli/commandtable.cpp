@@ -1,16 +1,17 @@
 // The command table: each row is a word test, the least argument count and
-// the body. Rows are tried in this order, and the order matters: "-compress"
-// must come before the create command, which takes every word beginning
-// with "-c".
+// the body, which hands the arguments to the commands layer. Rows are tried
+// in this order, and the order matters: "-compress" must come before the
+// create command, which takes every word beginning with "-c". The patch
+// maker ("-makepatch", before "-patch") and the face importer ("-face",
+// after "-d") take their places here when they come.
 #include "dispatch.h"
-#include "torvex/fbcomp/commands.h"
+#include "torvex/commands/compress.h"
+#include "torvex/commands/listextract.h"
+#include "torvex/commands/replacecreate.h"
+#include "torvex/commands/updatedelete.h"
 #include "torvex/platform/platform.h"
-#include "torvex/platform/text.h"
-#include "torvex/pack/packentry.h"
-#include "torvex/pack/packwriter.h"
 #include "torvex/platform/settings.h"
-#include "torvex/shpi/replace.h"
-#include "torvex/shpi/shpi.h"
+#include "torvex/platform/text.h"
 
 namespace torvex {
 
@@ -32,7 +33,7 @@ int extractbody(const Invocation& inv) {
   ExtractMode m{};
   extractmode(inv.word(), m);
   const std::vector<std::string> names = inv.from(3);
-  return extractpack(inv.args[2], names, m.picture, m.format, savepicture);
+  return extractpack(inv.args[2], names, m.picture, m.format);
 }
 
 // The "-pal" record when one was loaded.
@@ -42,12 +43,12 @@ std::span<const uint8_t> userpalette() {
 }
 
 int replacebody(const Invocation& inv) {
-  const std::vector<std::string> list = inv.from(2 + inv.k);
+  const std::vector<std::string> list = inv.from(2 + inv.paletteArgs);
   return replaceshpi(list, nameequal(inv.word(), "-rp"), userpalette(), settings().transparency_option);
 }
 
 int createbody(const Invocation& inv) {
-  const std::vector<std::string> list = inv.from(2 + inv.k);
+  const std::vector<std::string> list = inv.from(2 + inv.paletteArgs);
   return createshpi(list, "", createoptions(inv.word()), nullptr, userpalette(), settings().transparency_option)
              ? kExitOk
              : kExitFailed;
@@ -59,36 +60,17 @@ int patchbody(const Invocation&) {
   return kExitFailed;
 }
 
-// Rows in the order they are tried. A command lands here with its body.
 constexpr Command kCommands[] = {
-    // 1: -makepatch
-
     {words::patch, 3, false, patchbody},
-
-    // 3, 4: -compress, -decompress (a missing destination still runs the body)
+    // A missing destination still runs the body, which says so.
     {words::compress, 3, false, [](const Invocation& inv) { return compressfile(inv.at(2), inv.at(3)); }},
     {words::decompress, 3, false, [](const Invocation& inv) { return decompressfile(inv.at(2), inv.at(3)); }},
-
-    // 5: -r, -rp
     {words::replace, 5, true, replacebody},
-
-    // 6: -c family
     {words::create, 6, true, createbody},
-
-    // 7: -p, -p1
     {words::update, 4, false, updatebody},
-
-    // 8: -d
     {words::remove, 3, false, deletebody},
-
-    // 9: -face
-
-    // 10: -l, -list
     {words::list, 3, false, listbody},
-
-    // 11: the extraction words
     {words::extract, 3, false, extractbody},
-
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "torvex/image/image.h"
 #include "torvex/platform/platform.h"
 #include "torvex/platform/settings.h"
 #include "torvex/platform/text.h"
@@ -10,7 +11,7 @@ namespace torvex {
 
 std::vector<std::string> Invocation::from(int first) const {
   std::vector<std::string> out;
-  for (int i = first; i < n(); ++i) out.push_back(args[static_cast<size_t>(i)]);
+  for (int i = first; i < count(); ++i) out.push_back(args[static_cast<size_t>(i)]);
   return out;
 }
 
@@ -51,7 +52,6 @@ int createoptions(std::string_view word) {
 }
 
 namespace words {
-bool makepatch(std::string_view w) { return nameequal(w, "-makepatch"); }
 bool patch(std::string_view w) { return nameequal(w, "-patch"); }
 bool compress(std::string_view w) { return nameequal(w, "-compress"); }
 bool decompress(std::string_view w) { return nameequal(w, "-decompress"); }
@@ -60,7 +60,6 @@ bool replace(std::string_view w) { return nameequal(w, "-r") || nameequal(w, "-r
 bool create(std::string_view w) { return w.size() >= 2 && w[0] == '-' && (w[1] == 'c' || w[1] == 'C'); }
 bool update(std::string_view w) { return nameequal(w, "-p") || nameequal(w, "-p1"); }
 bool remove(std::string_view w) { return nameequal(w, "-d"); }
-bool face(std::string_view w) { return nameequal(w, "-face"); }
 bool list(std::string_view w) { return nameequal(w, "-list") || nameequal(w, "-l"); }
 bool extract(std::string_view w) {
   ExtractMode m;
@@ -72,19 +71,23 @@ bool extractmode(std::string_view word, ExtractMode& mode) {
   struct Row {
     const char* longname;
     const char* shortname;
+    ExtractMode mode;
   };
-  // Row 4 is empty and matches nothing; the format code is the row index
-  // minus 2, and "-extract"/"-e" write PNG like row 7.
+  // "-u" writes members as they are (no picture format); the others convert
+  // pictures, "-e" to PNG. JPEG is a word although it cannot be written: its
+  // command ends at the first picture, with the save dispatch's refusal.
   static constexpr Row kRows[] = {
-      {"-unpack", "-u"},      {"-extract", "-e"},     {"-extractbmp", "-ebmp"}, {"-extractgif", "-egif"},
-      {nullptr, nullptr},     {"-extractjpg", "-ejpg"}, {"-extractpcx", "-epcx"}, {"-extractpng", "-epng"},
+      {"-unpack", "-u", {0, -2}},
+      {"-extract", "-e", {1, kFormatPng}},
+      {"-extractbmp", "-ebmp", {1, kFormatBmp}},
+      {"-extractgif", "-egif", {1, kFormatGif}},
+      {"-extractjpg", "-ejpg", {1, kFormatJpeg}},
+      {"-extractpcx", "-epcx", {1, kFormatPcx}},
+      {"-extractpng", "-epng", {1, kFormatPng}},
   };
-  for (int row = 0; row < 8; ++row) {
-    if (!kRows[row].longname) continue;
-    if (!nameequal(word, kRows[row].longname) && !nameequal(word, kRows[row].shortname)) continue;
-    const int effective = row == 1 ? 7 : row;
-    mode.picture = row == 0 ? 0 : 1;
-    mode.format = effective - 2;
+  for (const Row& row : kRows) {
+    if (!nameequal(word, row.longname) && !nameequal(word, row.shortname)) continue;
+    mode = row.mode;
     return true;
   }
   return false;
@@ -119,7 +122,7 @@ void printusage() {
 }
 
 int dispatch(const Invocation& inv, std::span<const Command> table) {
-  if (inv.n() < 3) {
+  if (inv.count() < 3) {
     printusage();
     return kExitOk;
   }
@@ -127,11 +130,11 @@ int dispatch(const Invocation& inv, std::span<const Command> table) {
     if (!c.matches(inv.word())) continue;
     Invocation call = inv;
     if (c.takespal && nameequal(inv.args[2], "-pal")) {
-      if (inv.n() < 4) break;
+      if (inv.count() < 4) break;
       loaduserpalette(inv.args[3].c_str());
-      call.k = 2;
+      call.paletteArgs = 2;
     }
-    if (inv.n() < c.least + call.k) break;
+    if (inv.count() < c.least + call.paletteArgs) break;
     return c.body(call);
   }
   message("\nunknown command or not enough parameters\n");
@@ -141,7 +144,9 @@ int dispatch(const Invocation& inv, std::span<const Command> table) {
 int runtorvex(int argc, const char* const* argv) {
   try {
     const Invocation inv = workinglist(argc, argv);
-    return dispatch(inv, commandtable());
+    // The commands that read packs say what a fault of the file list means
+    // themselves; any other command meeting one ends the same way.
+    return readingpacks([&inv] { return dispatch(inv, commandtable()); });
   } catch (const FatalError&) {
     return kExitFailed;
   }

@@ -1,5 +1,5 @@
 // The command front end: the working argument list, the command table and
-// the usage text.
+// the usage text. The commands themselves live in torvex/commands.
 #pragma once
 
 #include <span>
@@ -7,37 +7,38 @@
 #include <string_view>
 #include <vector>
 
+#include "torvex/commands/common.h"
+
 namespace torvex {
 
-// Exit statuses of a run.
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;      // a fatal error, or a command that printed its failure
-constexpr int kExitUnknown = 2;     // "unknown command or not enough parameters"
+// Besides kExitOk and kExitFailed of the commands:
+constexpr int kExitUnknown = 2;  // "unknown command or not enough parameters"
 
 // What a command body gets: the working list (entry 0 the program name,
 // the global switches removed) and where its own arguments begin.
 struct Invocation {
   std::vector<std::string> args;
-  int k = 0;  // 2 when "-pal <file>" follows the command word
+  // Entries taken by "-pal <file>" right after the command word: 0 or 2.
+  // The command's own arguments begin that much later.
+  int paletteArgs = 0;
 
-  int n() const { return static_cast<int>(args.size()); }
+  int count() const { return static_cast<int>(args.size()); }
   const std::string& word() const { return args[1]; }
   // Entry i, or null past the end of the list.
-  const char* at(int i) const { return i < n() ? args[static_cast<size_t>(i)].c_str() : nullptr; }
-  // Entries first .. n-1 (the name list of the pack commands).
+  const char* at(int i) const { return i < count() ? args[static_cast<size_t>(i)].c_str() : nullptr; }
+  // Entries first .. count()-1 (the name list of the pack commands).
   std::vector<std::string> from(int first) const;
 };
 
 struct Command {
   bool (*matches)(std::string_view word);
-  int least;       // the least n that runs the body (before adding k)
+  int least;       // the least count() that runs the body (before adding paletteArgs)
   bool takespal;   // "-pal <file>" may follow the command word
   int (*body)(const Invocation& inv);
 };
 
 // The word tests of the command table.
 namespace words {
-bool makepatch(std::string_view w);
 bool patch(std::string_view w);
 bool compress(std::string_view w);
 bool decompress(std::string_view w);
@@ -45,7 +46,6 @@ bool replace(std::string_view w);   // "-r", "-rp"
 bool create(std::string_view w);    // any word beginning "-c" or "-C"
 bool update(std::string_view w);    // "-p", "-p1"
 bool remove(std::string_view w);    // "-d"
-bool face(std::string_view w);
 bool list(std::string_view w);
 bool extract(std::string_view w);   // a word of the extraction table
 }  // namespace words
@@ -63,7 +63,8 @@ int runtorvex(int argc, const char* const* argv);
 
 void printusage();
 
-// Loads the "-pal" file into the run's settings (fatal when it cannot be opened).
+// Loads the "-pal" file into the run's settings (the run ends when it cannot
+// be opened).
 void loaduserpalette(const char* name);
 
 // Option bits of a create command word: each "1" sets 1, each "p"/"P" sets 2.

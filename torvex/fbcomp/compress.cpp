@@ -7,34 +7,51 @@
 
 namespace torvex {
 
-void fbverify(std::span<const uint8_t> original, std::span<const uint8_t> encoded) {
+FbSelfTest fbverify(std::span<const uint8_t> original, std::span<const uint8_t> encoded) {
+  FbSelfTest test;
+  test.originalsize = static_cast<int32_t>(original.size());
   FbStatus status;
-  const Block decoded = fbdecompress(encoded, status);
-  const auto n = static_cast<long>(original.size());
-  if (!decoded) fatal("compression test failed! (orig size %ld new size %ld)", n, -1L);
-  if (decoded.size != n) fatal("compression test failed! (orig size %ld new size %ld)", n, static_cast<long>(decoded.size));
-  if (n > 0 && std::memcmp(decoded.get(), original.data(), original.size()) != 0) {
-    // Kept for whoever looks into it: what the broken encoding decodes to.
-    File f("temp.tmp", 1);
-    if (f) f.writeall(decoded.span());
-    fatal("compression test failed! original <> compressed->decompressed!");
+  Block decoded = fbdecompress(encoded, status);
+  if (!decoded) {
+    test.outcome = FbSelfTest::kUndecodable;
+  } else if (decoded.size != test.originalsize) {
+    test.outcome = FbSelfTest::kSizeDiffers;
+    test.decodedsize = decoded.size;
+  } else if (!original.empty() && std::memcmp(decoded.get(), original.data(), original.size()) != 0) {
+    test.outcome = FbSelfTest::kBytesDiffer;
+    test.decodedsize = decoded.size;
+    test.decoded = std::move(decoded);
   }
+  return test;
 }
 
-Block fbselftest(Block data) {
+FbCompressed fbselftest(Block data) {
+  FbCompressed result;
+  result.inputsize = data.size;
   Block out = allocblock(fbcapacity(data.size));
   out.size = fbencode(data.span(), out.get());
-  fbverify(data.span(), out.span());
-  return out;
+  result.selftest = fbverify(data.span(), out.span());
+  if (result.selftest.outcome != FbSelfTest::kPassed) {
+    result.status = FbCompressed::kSelfTestFailed;
+    return result;
+  }
+  result.data = std::move(out);
+  return result;
 }
 
-Block fbcompress(Block data) {
-  // The header's size field has 24 bits.
-  if (data.size > 0xFFFFFF) fatal("can't compress %d bytes: an FB block holds at most %d bytes", data.size, 0xFFFFFF);
+FbCompressed fbcompress(Block data) {
+  if (data.size > kFbMaxSize) {
+    FbCompressed refused;
+    refused.status = FbCompressed::kTooLarge;
+    refused.inputsize = data.size;
+    return refused;
+  }
   if (settings().real_compression) return fbselftest(std::move(data));
-  Block out = allocblock(fbcapacity(data.size));
-  out.size = fbstore(data.span(), out.get());
-  return out;
+  FbCompressed result;
+  result.inputsize = data.size;
+  result.data = allocblock(fbcapacity(data.size));
+  result.data.size = fbstore(data.span(), result.data.get());
+  return result;
 }
 
 }  // namespace torvex

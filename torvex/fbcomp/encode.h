@@ -22,15 +22,6 @@ int32_t fbstore(std::span<const uint8_t> data, uint8_t* out);
 // Prints its progress line and the "old size, new size" summary.
 int32_t fbencode(std::span<const uint8_t> data, uint8_t* out);
 
-// Encodes with fbencode, proves the result by decoding it again (see
-// fbverify) and returns it; consumes the input.
-Block fbselftest(Block data);
-
-// Decodes `encoded` and compares it with `original`. On a difference the
-// decoded bytes go to "temp.tmp" in the current folder and the run ends with
-// a fatal error; the broken encoding is never handed on.
-void fbverify(std::span<const uint8_t> original, std::span<const uint8_t> encoded);
-
 // The encoder's chain nodes are kept between runs on a free list; this is
 // that process-wide state.
 struct FbEncoderStats {

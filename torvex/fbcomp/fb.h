@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 
+#include "torvex/platform/limits.h"
 #include "torvex/platform/platform.h"
 
 namespace torvex {
@@ -20,9 +21,36 @@ enum class FbStatus { kOk, kNotCompressed, kCorrupt };
 // is corrupt (kCorrupt): nothing ever reads or writes outside the buffers.
 Block fbdecompress(std::span<const uint8_t> data, FbStatus& status);
 
+// What the self-test found that every real encoding passes before it is
+// handed on: the encoding is decoded again and compared with the original.
+struct FbSelfTest {
+  enum Outcome { kPassed, kUndecodable, kSizeDiffers, kBytesDiffer };
+  Outcome outcome = kPassed;
+  int32_t originalsize = 0;
+  int32_t decodedsize = -1;  // kSizeDiffers: the size it decoded to
+  Block decoded;             // kBytesDiffer: what it decoded to, for whoever looks into it
+};
+
+// An encoding, or why there is none.
+struct FbCompressed {
+  enum Status { kDone, kTooLarge, kSelfTestFailed };
+  Status status = kDone;
+  Block data;              // kDone: the encoded block; `size` is its length
+  int32_t inputsize = 0;   // the size of the data given
+  FbSelfTest selftest;     // kSelfTestFailed: what the self-test found
+};
+
 // Encodes `data` in the 10 FB kind: the store encoder, or the real encoder
 // and its self-test when the run's `real_compression` is set. Consumes the
-// input; the result's `size` is the encoded length.
-Block fbcompress(Block data);
+// input. More than kFbMaxSize bytes are refused (kTooLarge): the header
+// could not state their size.
+FbCompressed fbcompress(Block data);
+
+// The real encoder and its self-test; consumes the input. The broken
+// encoding of a failed self-test is never handed on.
+FbCompressed fbselftest(Block data);
+
+// Decodes `encoded` and compares it with `original`.
+FbSelfTest fbverify(std::span<const uint8_t> original, std::span<const uint8_t> encoded);
 
 }  // namespace torvex

@@ -2,15 +2,15 @@
 #include <cstring>
 
 #include "encode.h"
+#include "torvex/platform/limits.h"
 
 namespace torvex {
 
 int32_t fbcapacity(int32_t size) { return size + (size / 64) * 65 + 10000; }
 
 int32_t fbstore(std::span<const uint8_t> data, uint8_t* out) {
-  if (data.size() > 0xFFFFFF)
-    fatal("can't compress %lld bytes: an FB block holds at most %d bytes", static_cast<long long>(data.size()),
-          0xFFFFFF);
+  // The header could not state a larger size; nothing is written then.
+  if (data.size() > static_cast<size_t>(kFbMaxSize)) return 0;
   const auto size = static_cast<int32_t>(data.size());
   uint8_t* o = out;
   *o++ = 0x10;

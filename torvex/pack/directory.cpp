@@ -4,21 +4,12 @@
 #include <numeric>
 
 #include "packentry.h"
+#include "torvex/platform/limits.h"
 #include "torvex/platform/text.h"
 
 namespace torvex {
 
 namespace {
-
-// The one pack opened through openpack; the next openpack reuses it.
-struct PackState {
-  RootArray roots;
-};
-
-PackState& packstate() {
-  static PackState state;
-  return state;
-}
 
 // Sorts an index and moves each record once: records are large, and a
 // directory may hold thousands of them.
@@ -62,49 +53,48 @@ bool setroot(RootArray& roots, std::string_view path) {
   root.name = root.path;
   File file(root.path.c_str(), 0);
   if (!file) return false;
-  root.size = static_cast<int32_t>(std::min<uint32_t>(file.size(), 0x7FFFFFFF));
+  root.size = static_cast<int32_t>(std::min<int64_t>(file.size(), kMaxPack));
   return true;
 }
 
-DirArray* openpack(std::string_view path, int flags) {
-  const std::string argument(path);
-  std::string file(path);
-  std::vector<std::string> names;  // outermost member first
-  while (!fileexists(file.c_str())) {
-    const size_t cut = file.rfind('\\');
-    if (cut == std::string::npos) fatal("couldn't open pack file '%s'\n", argument.c_str());
-    names.insert(names.begin(), file.substr(cut + 1));
-    file.resize(cut);
+std::optional<PackPath> splitpackpath(std::string_view path) {
+  PackPath out;
+  out.file = std::string(path);
+  while (!fileexists(out.file.c_str())) {
+    const size_t cut = out.file.rfind('\\');
+    if (cut == std::string::npos) return std::nullopt;
+    out.members.insert(out.members.begin(), out.file.substr(cut + 1));
+    out.file.resize(cut);
   }
-  report("pack file '%s' opened\n", file.c_str());
-  RootArray& roots = packstate().roots;
-  if (!setroot(roots, file)) fatal("couldn't open pack file '%s'\n", argument.c_str());
-  PackEntry& root = roots.root();
+  return out;
+}
+
+OpenedPack openpack(const PackPath& path, int flags) {
+  OpenedPack out;
+  out.roots = std::make_unique<RootArray>();
+  auto fail = [&out](OpenedPack::Status status, std::string name = {}) {
+    out.status = status;
+    out.failed = std::move(name);
+    out.roots.reset();
+    return std::move(out);
+  };
+  if (!setroot(*out.roots, path.file)) return fail(OpenedPack::kCantOpen);
+  PackEntry& root = out.roots->root();
   DirArray* current = scandir(root, flags);
-  if (!current) {
-    report("couldn't scan packfile '%s'\n", file.c_str());
-    closelist(root, true);
-    return nullptr;
-  }
+  if (!current) return fail(OpenedPack::kNotScanned);
   closelist(current->head(), true);
-  for (const std::string& name : names) {
+  for (const std::string& name : path.members) {
     auto members = current->members();
     auto found = std::find_if(members.begin(), members.end(), [&](const PackEntry& m) { return nameequal(m.name, name); });
-    if (found == members.end()) {
-      report("couldn't find '%s' inside '%s'\n", name.c_str(), file.c_str());
-      resetpackstate();
-      return nullptr;
-    }
+    if (found == members.end()) return fail(OpenedPack::kNotFound, name);
     DirArray* inner = scandir(*found, flags);
-    if (!inner) {
-      report("couldn't scan directory '%s'\n", name.c_str());
-      resetpackstate();
-      return nullptr;
-    }
+    if (!inner) return fail(OpenedPack::kNotADirectory, name);
     closelist(*found, true);
     current = inner;
   }
-  return current;
+  out.status = OpenedPack::kOpened;
+  out.directory = current;
+  return out;
 }
 
 void freedir(DirArray* directory, bool with_parents) {
@@ -120,11 +110,6 @@ void freedir(DirArray* directory, bool with_parents) {
     return;
   }
   if (directory->head().blockkind() == kBlockAllocated) owner->directory.reset();
-}
-
-void resetpackstate() {
-  RootArray& roots = packstate().roots;
-  roots.records.records.clear();
 }
 
 }  // namespace torvex

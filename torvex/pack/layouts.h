@@ -1,13 +1,29 @@
-// The directory readers of the pack layouts (one file each) and the
-// buffered cursor they read a container's directory with.
+// What the layout files share: the directory readers and recognisers of the
+// recognition table, the directory parsers that the readers and the pack
+// writer both use, and the reading of a directory's bytes.
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "packentry.h"
+#include "torvex/platform/bytereader.h"
 
 namespace torvex {
+
+// ---- One file per layout ----------------------------------------------------------
+
+bool isbigf(const Probe& probe);
+bool isc0fb(const Probe& probe);
+bool isfst(const Probe& probe);
+bool ismas(const Probe& probe);
+bool isapuk(const Probe& probe);
+bool isorip(const Probe& probe);
+bool isqpp(const Probe& probe);
 
 std::unique_ptr<DirArray> readbigf(PackEntry& container);
 std::unique_ptr<DirArray> readc0fb(PackEntry& container);
@@ -17,40 +33,79 @@ std::unique_ptr<DirArray> readapuk(PackEntry& container);
 std::unique_ptr<DirArray> readorip(PackEntry& container);
 std::unique_ptr<DirArray> readqpp(PackEntry& container);
 
+// A member as a directory stores it, before anything is checked.
+struct StoredMember {
+  std::string name;
+  uint32_t offset = 0;
+  uint32_t size = 0;
+};
+
+// How far a directory parser goes. For a listing the directory ends at its
+// first member without a name, and also where the content ends even when
+// the count promises more (the fields there read as zeros, as readers of
+// these layouts always have taken them). A rewrite takes every member the
+// count promises, named or not; where the bytes end first, the parser's
+// ByteReader throws ParseError.
+enum class DirectoryRules { kListing, kRewriting };
+
+// The directories of the writable layouts, from the start of the content.
+// `contentsize` is the length of the content (for kListing).
+std::vector<StoredMember> parsebigf(ByteReader& in, DirectoryRules rules, int64_t contentsize);
+std::vector<StoredMember> parsec0fb(ByteReader& in, DirectoryRules rules, int64_t contentsize);
+std::vector<StoredMember> parsefst(ByteReader& in, DirectoryRules rules, int64_t contentsize);
+
+// ---- Building blocks ---------------------------------------------------------------
+
 // Appends a member of a plain pack layout (BIGF, C0FB, FST, MAS, APUK): its
 // label is "----", its place in the container as stored.
 void addpackmember(DirArray& dir, const PackEntry& container, std::string name, int32_t offset, int32_t size);
+// The same for every member a parser found, in stored order.
+void addpackmembers(DirArray& dir, const PackEntry& container, std::vector<StoredMember>& members);
 
-// Reads an opened entry's content from a given position through the file
-// list, a few kilobytes at a time, so that a directory of thousands of
-// members costs a handful of reads. Bytes past the end of the content read
-// as 0; `pastend()` tells a reader that its directory has run out of data.
-class ListCursor {
- public:
-  explicit ListCursor(PackEntry& entry, int32_t position = 0) : entry_(entry), pos_(position) {}
+// Text up to its terminating zero, which is read as well.
+std::string readtext(ByteReader& in);
+// A field of `width` bytes holding text up to its first zero (or all of it).
+std::string readfield(ByteReader& in, size_t width);
 
-  int64_t pos() const { return pos_; }
-  void seek(int64_t position) { pos_ = position; }
-  void skip(int64_t n) { pos_ += n; }
-  bool pastend() const { return pos_ >= contentsize(); }
+// The content size of an opened entry.
+int64_t contentsize(const PackEntry& entry);
+// The first `length` bytes of an opened entry's content (the position put
+// back to 0), followed by `zeros` zero bytes.
+std::vector<uint8_t> readcontent(PackEntry& entry, int64_t length, int64_t zeros = 0);
+void readcontentinto(PackEntry& entry, uint8_t* out, int64_t length);
 
-  uint8_t u8();
-  uint32_t u32le();
-  uint32_t u32be();
-  uint32_t u24be();
-  uint16_t u16le();
-  uint16_t u16be();
-  // Zero-terminated text, at most `field` bytes (0: no limit but the content).
-  std::string text(size_t field = 0);
+// A directory of unknown length is parsed from a prefix of the content that
+// grows until the directory fits in it; at last from the whole content
+// followed by `zeros` zero bytes, as many as `parse` may read past the end.
+// `read(length, out)` fills `out` with the first `length` bytes of the
+// content; nothing when it cannot. A directory that does not fit even then
+// lets the parser's ParseError through.
+template <class Read, class Parse>
+auto parseprefix(int64_t size, int64_t zeros, Read&& read, Parse&& parse)
+    -> std::optional<decltype(parse(std::declval<ByteReader&>()))> {
+  constexpr int64_t kFirstPrefix = 1 << 16;  // a directory of a few thousand members
+  for (int64_t want = std::min(size, kFirstPrefix);; want = std::min(size, want * 4)) {
+    const bool whole = want == size;
+    std::vector<uint8_t> bytes(static_cast<size_t>(want + (whole ? zeros : 0)), 0);
+    if (!read(want, bytes.data())) return std::nullopt;
+    ByteReader in(bytes);
+    try {
+      return parse(in);
+    } catch (const ParseError&) {
+      if (whole) throw;
+    }
+  }
+}
 
- private:
-  int64_t contentsize() const { return entry_.stream ? entry_.stream->size : 0; }
-  void fill();
-
-  PackEntry& entry_;
-  int64_t pos_;
-  std::vector<uint8_t> buffer_;
-  int64_t bufferstart_ = 0;
-};
+// A directory reader's view of parseprefix: the container's own content,
+// which always reads.
+template <class Parse>
+auto parsecontent(PackEntry& container, int64_t zeros, Parse&& parse) {
+  auto read = [&container](int64_t length, uint8_t* out) {
+    readcontentinto(container, out, length);
+    return true;
+  };
+  return *parseprefix(contentsize(container), zeros, read, parse);
+}
 
 }  // namespace torvex

@@ -9,12 +9,12 @@
 
 #include "packentry.h"
 #include "torvex/fbcomp/fb.h"
+#include "torvex/platform/files.h"
+#include "torvex/platform/limits.h"
 
 namespace torvex {
 
 namespace {
-
-constexpr int32_t kProbeBytes = 8192;
 
 // Expanded content of `stored` when it is FB-compressed; `was` tells whether
 // it was. A corrupt stream gives a null Block with `was` set.
@@ -31,7 +31,7 @@ bool openroot(PackEntry& entry) {
   File file(entry.path.c_str(), 0);
   if (!file) return false;
   const uint32_t filesize = file.size();
-  if (filesize > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) return false;
+  if (filesize > kMaxPack) return false;
   std::vector<uint8_t> probe(static_cast<size_t>(std::min<uint32_t>(filesize, kProbeBytes)));
   probe.resize(file.read(probe.data(), static_cast<uint32_t>(probe.size())));
   int32_t unpacked = 0;
@@ -42,14 +42,11 @@ bool openroot(PackEntry& entry) {
     return true;
   }
   // Compressed as a whole: the only case in which a root is loaded whole.
-  const uint32_t total = file.size();
-  if (total > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) return false;
-  file.seek(0, 0);
-  Block raw = allocblock(static_cast<int32_t>(total));
-  raw.size = static_cast<int32_t>(file.read(raw.get(), total));
   file.close();
+  const WholeFile raw = readwholefile(entry.path.c_str(), kMaxPack);
+  if (raw.status != WholeFile::kRead) return false;
   FbStatus status = FbStatus::kOk;
-  Block expanded = fbdecompress(raw.span(), status);
+  Block expanded = fbdecompress(raw.bytes.span(), status);
   if (!expanded) return false;
   state->size = expanded.size;
   state->data = std::move(expanded.data);
@@ -62,9 +59,21 @@ bool openroot(PackEntry& entry) {
 // directory's offsets and sizes are not trusted.
 void checkinside(const PackEntry& entry, int32_t parentsize) {
   const int64_t end = static_cast<int64_t>(entry.offset) + entry.size;
-  if (entry.offset < 0 || entry.size < 0 || end > parentsize)
-    fatal("member '%s' lies outside its container '%s' (offset %d, size %d, container %d bytes)", entry.name.c_str(),
-          entry.parent->name.c_str(), entry.offset, entry.size, parentsize);
+  if (entry.offset >= 0 && entry.size >= 0 && end <= parentsize) return;
+  ListFault fault;
+  fault.kind = ListFault::kOutside;
+  fault.member = entry.name;
+  fault.container = entry.parent->name;
+  fault.offset = entry.offset;
+  fault.size = entry.size;
+  fault.containersize = parentsize;
+  throw fault;
+}
+
+[[noreturn]] void fail(ListFault::Kind kind) {
+  ListFault fault;
+  fault.kind = kind;
+  throw fault;
 }
 
 bool openmember(PackEntry& entry) {
@@ -122,7 +131,7 @@ void shut(PackEntry& e) {
 }  // namespace
 
 int16_t openlist(PackEntry* entry, int /*flags*/) {
-  if (!entry) fatal("openlist() zero list");
+  if (!entry) fail(ListFault::kNoEntry);
   std::vector<PackEntry*> chain;
   for (PackEntry* e = entry; e; e = e->parent) chain.push_back(e);
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
@@ -137,7 +146,7 @@ int16_t openlist(PackEntry* entry, int /*flags*/) {
 }
 
 int16_t readlist(PackEntry& entry, void* destination, int32_t length) {
-  if (length < 0) fatal("lenght<0");
+  if (length < 0) fail(ListFault::kNegativeLength);
   std::memset(destination, 0, static_cast<size_t>(length));
   ListStream& own = *entry.stream;
   for (PackEntry* node = &entry; node; node = node->parent) {
@@ -154,7 +163,7 @@ int16_t readlist(PackEntry& entry, void* destination, int32_t length) {
     if (s->data) {
       if (static_cast<int64_t>(own.position) + length > own.size) {
         length = own.size - own.position;
-        if (length < 0) fatal("seek out of file size");
+        if (length < 0) fail(ListFault::kPastEnd);
       }
       std::memcpy(destination, s->data.get() + own.position, static_cast<size_t>(length));
       break;
@@ -167,7 +176,7 @@ int16_t readlist(PackEntry& entry, void* destination, int32_t length) {
 int16_t seeklist(PackEntry& entry, int32_t offset, int whence) {
   ListStream& s = *entry.stream;
   if (whence == 0) {
-    if (offset < 0) fatal("seeklist SEEK_SET<0");
+    if (offset < 0) fail(ListFault::kNegativeSeek);
     s.position = offset;
   } else if (whence == 1) {
     const int64_t to = static_cast<int64_t>(s.position) + offset;

@@ -3,45 +3,61 @@
 // records, as many as the LE count at byte 48 says, 24 bytes apart from the
 // LE offset stored at byte 52. Every record is labelled with the file's
 // first four bytes. These records serve the list command.
-#include "readers.h"
+#include "layouts.h"
 
 namespace torvex {
 
 namespace {
 
-// Zero-terminated text at `at`, or "" when `at` lies outside the content.
-std::string textat(std::span<const uint8_t> bytes, uint64_t at) {
+constexpr size_t kNameAt = 12;
+constexpr size_t kCountAt = 48;
+constexpr size_t kNamesAt = 52;
+constexpr uint64_t kNameRecord = 24;
+
+// Zero-terminated text at `at`, or "" when `at` lies outside the content; a
+// text that runs to the end of the content ends there.
+std::string textat(std::span<const uint8_t> content, uint64_t at) {
   std::string out;
-  for (uint64_t i = at; i < bytes.size() && bytes[i] != 0; ++i) out += static_cast<char>(bytes[i]);
+  if (at >= content.size()) return out;
+  ByteReader in(content);
+  in.seek(static_cast<size_t>(at));
+  while (!in.atend()) {
+    const uint8_t c = in.u8();
+    if (c == 0) break;
+    out += static_cast<char>(c);
+  }
   return out;
 }
 
-uint32_t wordat(std::span<const uint8_t> bytes, size_t at) {
-  uint32_t v = 0;
-  for (size_t i = 0; i < 4; ++i)
-    if (at + i < bytes.size()) v |= static_cast<uint32_t>(bytes[at + i]) << (8 * i);
-  return v;
-}
-
 }  // namespace
+
+bool isorip(const Probe& probe) { return probe.starts("ORIP"); }
 
 std::unique_ptr<DirArray> readorip(PackEntry& container) {
   const Block content = loadlist(container);
   if (!content) return nullptr;
   const auto bytes = content.span();
+  // The header's words, of a content that may be shorter than the header.
+  std::vector<uint8_t> header(kNamesAt + 4, 0);
+  std::copy_n(bytes.begin(), std::min(bytes.size(), header.size()), header.begin());
+  ByteReader words(header);
+  words.seek(kNameAt);
+  const uint32_t nameat = words.u32le();
+  words.seek(kCountAt);
+  const uint32_t count = words.u32le();
+  const uint64_t first = words.u32le();
+
   const std::string label = textat(bytes.first(std::min<size_t>(4, bytes.size())), 0);
   auto dir = newdirectory();
-  std::string name = textat(bytes, wordat(bytes, 12));
+  std::string name = textat(bytes, nameat);
   if (name.empty()) return dir;
   PackEntry& whole = addmember(*dir, container, std::move(name));
   whole.label = label;
   whole.offset = 0;
   whole.size = content.size;
   whole.setcontentkind(kContentWholeFile);
-  const uint32_t count = wordat(bytes, 48);
-  const uint64_t first = wordat(bytes, 52);
   for (uint64_t i = 0; i < count; ++i) {
-    const uint64_t at = first + 24 * i;
+    const uint64_t at = first + kNameRecord * i;
     if (at >= bytes.size()) break;  // a count larger than the data ends with the data
     std::string n = textat(bytes, at);
     if (n.empty()) break;

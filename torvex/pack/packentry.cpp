@@ -1,6 +1,7 @@
 // The entry record and the building blocks every directory reader uses.
 #include "packentry.h"
-#include "readers.h"
+
+#include "layouts.h"
 
 namespace torvex {
 
@@ -30,6 +31,43 @@ void addpackmember(DirArray& dir, const PackEntry& container, std::string name, 
   m.label = "----";
   m.offset = offset;
   m.size = size;
+}
+
+void addpackmembers(DirArray& dir, const PackEntry& container, std::vector<StoredMember>& members) {
+  dir.records.reserve(dir.records.size() + members.size());
+  // Offsets and sizes are taken as the signed values the file list checks
+  // when a member is read.
+  for (StoredMember& m : members)
+    addpackmember(dir, container, std::move(m.name), static_cast<int32_t>(m.offset), static_cast<int32_t>(m.size));
+}
+
+std::string readtext(ByteReader& in) {
+  const size_t start = in.pos();
+  const auto rest = in.bytes(in.remaining());
+  const auto end = std::find(rest.begin(), rest.end(), uint8_t{0});
+  if (end == rest.end()) throw ParseError{};  // no terminator before the end
+  in.seek(start + static_cast<size_t>(end - rest.begin()) + 1);
+  return std::string(rest.begin(), end);
+}
+
+std::string readfield(ByteReader& in, size_t width) {
+  const auto field = in.bytes(width);
+  const auto end = std::find(field.begin(), field.end(), uint8_t{0});
+  return std::string(field.begin(), end);
+}
+
+int64_t contentsize(const PackEntry& entry) { return entry.stream ? entry.stream->size : 0; }
+
+void readcontentinto(PackEntry& entry, uint8_t* out, int64_t length) {
+  seeklist(entry, 0, 0);
+  readlist(entry, out, static_cast<int32_t>(length));
+  seeklist(entry, 0, 0);
+}
+
+std::vector<uint8_t> readcontent(PackEntry& entry, int64_t length, int64_t zeros) {
+  std::vector<uint8_t> bytes(static_cast<size_t>(length + zeros), 0);
+  readcontentinto(entry, bytes.data(), length);
+  return bytes;
 }
 
 }  // namespace torvex

@@ -4,13 +4,16 @@
 // container's content into a directory array of such records.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "torvex/platform/bytereader.h"
 #include "torvex/platform/platform.h"
 
 namespace torvex {
@@ -100,13 +103,37 @@ using DirReader = std::unique_ptr<DirArray> (*)(PackEntry& container);
 
 // ---- The file list ---------------------------------------------------------------
 
+// The one failure of the file list that ends a command wherever it is met:
+// a read that the directories or the caller ask for and the data cannot
+// give. A directory's offsets are untrusted, and a damaged one may first be
+// noticed deep inside a picture's palette search; carrying the failure back
+// by hand through every reader and decoder would widen all of them for a
+// case the games' own files never have. So the file list throws it, and the
+// commands layer catches it once and says why.
+struct ListFault {
+  enum Kind {
+    kNoEntry,         // openlist without an entry
+    kNegativeLength,  // readlist of a negative length
+    kPastEnd,         // readlist from beyond the end of a content held in memory
+    kNegativeSeek,    // seeklist to a position before the start
+    kOutside,         // a member's stored bytes do not lie inside its container
+  };
+  Kind kind = kNoEntry;
+  std::string member;         // kOutside: the member, its container and where it claims to lie
+  std::string container;
+  int32_t offset = 0;
+  int32_t size = 0;
+  int32_t containersize = 0;  // the container's content size
+};
+
 // Makes `entry` and every ancestor readable, positions at 0. 1 or 0.
-// A null entry is fatal "openlist() zero list". `flags` is not used.
+// `flags` is not used. A null entry is a ListFault (kNoEntry), as is a
+// member whose stored bytes lie outside its container (kOutside).
 int16_t openlist(PackEntry* entry, int flags);
 // Fills `destination` (zero-filled first) with up to `length` bytes from the
-// current position and advances it. Fatal "lenght<0" and "seek out of file size".
+// current position and advances it. ListFault kNegativeLength and kPastEnd.
 int16_t readlist(PackEntry& entry, void* destination, int32_t length);
-// whence 0: absolute (fatal "seeklist SEEK_SET<0" below 0); 1: relative,
+// whence 0: absolute (ListFault kNegativeSeek below 0); 1: relative,
 // clamped at 0; anything else: no change.
 int16_t seeklist(PackEntry& entry, int32_t offset, int whence);
 // Releases the stream of the directory heads below `entry`, of `entry`, and
@@ -121,23 +148,44 @@ Block loadlist(PackEntry& entry);
 
 // ---- Recognition --------------------------------------------------------------------
 
-// Plausibility tests standing in for a magic number (S = stored size,
-// w0/w1 = first and second little-endian words of the content).
-bool fsttest(int64_t S, uint32_t w1, uint32_t w0);
-bool mastest(int64_t S, uint32_t w1, uint32_t w0);
+// Plausibility tests standing in for a magic number. An FST pack starts with
+// its record count and the offset of the first member's data, a MAS pack
+// with its member count and the length of its data; both must agree with
+// the stored size of the whole.
+bool fsttest(int64_t storedsize, uint32_t firstdata, uint32_t records);
+bool mastest(int64_t storedsize, uint32_t datalength, uint32_t members);
 
+constexpr size_t kProbeBytes = 8192;
+
+// What recognition looks at: the first bytes of a container's content.
+struct Probe {
+  std::span<const uint8_t> bytes;  // kProbeBytes bytes: the content's first bytes, zero-padded
+  int64_t storedsize = 0;          // the entry's stored (not expanded) size
+  std::string_view name;           // the entry's name; one layout is known by it alone
+
+  uint32_t firstword() const { return peek32le(bytes.data()); }
+  uint32_t secondword() const { return peek32le(bytes.data() + 4); }
+  bool starts(std::string_view magic) const {
+    return std::equal(magic.begin(), magic.end(), bytes.begin(), [](char m, uint8_t b) { return static_cast<uint8_t>(m) == b; });
+  }
+};
+
+// One row of the recognition table: the test on the probe, and the reader
+// of the directory (null for content that must never be read as one).
+struct Layout {
+  const char* name;
+  bool (*test)(const Probe& probe);
+  DirReader reader;
+};
+
+// The first row of the table whose test holds, or null.
+const Layout* recognizeprobe(const Probe& probe);
+// The entry's first bytes through the file list (the position put back to 0).
+// False when the entry does not open. `buffer` holds kProbeBytes bytes.
+bool takeprobe(PackEntry& entry, std::span<uint8_t> buffer, Probe& probe);
 // The directory reader for the entry's content, or null when it is not a
 // directory this program reads.
 DirReader recognize(PackEntry& entry);
-
-// The writable layouts of the pack writer.
-constexpr int kLayoutNone = -1;
-constexpr int kLayoutC0fb = 0;
-constexpr int kLayoutBigf = 1;
-constexpr int kLayoutFst = 2;
-// Which writable layout `entry` has (or kLayoutNone). An SHPI file is fatal
-// "'%s' is SHPI file, use -r/-rp to replace images".
-int packlayout(PackEntry& entry);
 
 // ---- Directories ----------------------------------------------------------------------
 
@@ -157,35 +205,39 @@ struct RootArray {
 // False when the file does not open.
 bool setroot(RootArray& roots, std::string_view path);
 
-// Opens "pack.viv" or "pack.viv\member\member..." and returns the directory
-// of the innermost container named (members compared case-insensitively;
-// "\" is the only separator). Null after the reason was reported; a path of
-// which no prefix opens is fatal "couldn't open pack file '%s'\n". Uses the
-// one root array of the program: one pack open at a time.
-DirArray* openpack(std::string_view path, int flags);
+// A pack path such as "pack.viv\member\member": the disk file, and the
+// members to descend through, outermost first ("\" is the only separator).
+struct PackPath {
+  std::string file;
+  std::vector<std::string> members;
+};
+// Splits `path` at the longest prefix that is an existing file; nothing when
+// no prefix is.
+std::optional<PackPath> splitpackpath(std::string_view path);
+
+// A pack opened down to the innermost container that its path names. It
+// owns its root, and with it every directory scanned below, so several packs
+// may be open at once.
+struct OpenedPack {
+  enum Status {
+    kOpened,
+    kCantOpen,       // the file does not open
+    kNotScanned,     // the file's content is no directory this program reads
+    kNotFound,       // `failed` is not a member of the container before it
+    kNotADirectory,  // `failed` is a member, but no directory
+  };
+  Status status = kCantOpen;
+  std::string failed;                  // the member named in kNotFound and kNotADirectory
+  std::unique_ptr<RootArray> roots;    // owns everything below
+  DirArray* directory = nullptr;       // kOpened: the innermost container's members
+
+  explicit operator bool() const { return status == kOpened; }
+};
+// Opens `path` (members compared case-insensitively); `flags` as for scandir.
+OpenedPack openpack(const PackPath& path, int flags);
+
 // Closes the streams of the members and releases `directory`; with
 // `with_parents` the whole chain up to the root.
 void freedir(DirArray* directory, bool with_parents);
-// Releases what openpack holds (for tests and the end of a command).
-void resetpackstate();
-
-// ---- Commands -----------------------------------------------------------------------------
-
-// Converts a picture member's content and saves it as a picture file named
-// after the member in save format `format`; 1 done, 0 failed (the saver
-// prints the fatal message itself). Supplied by the SHPI library.
-using PictureSaver = int16_t (*)(const PackEntry& member, std::span<const uint8_t> content, int format);
-
-// "-l": prints the members of the pack path. 0 done, 1 failed.
-int listpack(std::string_view path);
-// "-u" and the "-e" family: writes the selected members (all when `names` is
-// empty). `picture` 1 converts picture members through `saver`. 0 when every
-// selected member was written, 1 otherwise.
-int extractpack(std::string_view path, std::span<const std::string> names, int picture, int format,
-                PictureSaver saver = nullptr);
-// Writes one member's content as a file named after the member (in matching
-// subfolders of the current folder). 1 written, 0 refused (message printed).
-int16_t writemember(const PackEntry& member, std::span<const uint8_t> content, int picture, int format,
-                    PictureSaver saver = nullptr);
 
 }  // namespace torvex

@@ -1,4 +1,5 @@
-// Small helpers shared by the layout writers.
+// Small helpers shared by the layout files' write plans and their readers of
+// stored directories for rewriting.
 #pragma once
 
 #include <cstdint>
@@ -7,8 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "layouts.h"
 #include "packwriter.h"
 #include "torvex/platform/bytereader.h"
+#include "torvex/platform/limits.h"
 #include "torvex/platform/platform.h"
 
 namespace torvex::packbytes {
@@ -48,12 +51,22 @@ inline void putentries(std::vector<uint8_t>& out, std::span<const PackItem> item
   });
 }
 
-// Reads `count` such entries, in stored order; `mark` is the pack's
-// compression mark, which every item starts with.
-std::vector<PackItem> readentries(ByteReader& r, uint32_t count, int width, bool mark);
-
-// The largest pack the writer makes: offsets are 32-bit signed throughout.
-constexpr int64_t kMaxPack = 0x7FFFFFFF;
+// The items of a BIGF or C0FB rewrite, in stored order: offsets and sizes as
+// stored, every item starting with `mark`, the pack's own compression mark.
+// A value beyond kMaxPack makes the directory damaged (ParseError).
+inline std::vector<PackItem> rewriteitems(std::vector<StoredMember> members, bool mark) {
+  std::vector<PackItem> items;
+  items.reserve(members.size());
+  for (StoredMember& m : members) {
+    if (m.offset > kMaxPack || m.size > kMaxPack) throw ParseError{};
+    PackItem& item = items.emplace_back();
+    item.name = std::move(m.name);
+    item.offset = static_cast<int32_t>(m.offset);
+    item.size = static_cast<int32_t>(m.size);
+    item.compress = mark;
+  }
+  return items;
+}
 
 // The refusal of a pack that would grow beyond kMaxPack, or "".
 inline std::string toolarge(int64_t total) {

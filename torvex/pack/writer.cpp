@@ -6,11 +6,15 @@
 #include <cstring>
 #include <optional>
 
+#include "layouts.h"
 #include "packentry.h"
 #include "packwriter.h"
 #include "packwriterbytes.h"
+#include "shpidir.h"
 #include "torvex/fbcomp/fb.h"
 #include "torvex/platform/bytereader.h"
+#include "torvex/platform/files.h"
+#include "torvex/platform/limits.h"
 
 namespace torvex {
 
@@ -18,137 +22,99 @@ namespace {
 
 // Unchanged members are copied through a buffer of this size, never whole.
 constexpr int32_t kCopyChunk = 1 << 20;
-// The largest content an FB header can describe (24-bit size).
-constexpr int64_t kMaxFbSize = 0xFFFFFF;
-// Other names tried when the first temporary name is taken.
-constexpr int kTemporaryTries = 100;
-
-// The temporary file of a rewrite. Created only where no file exists, so a
-// file of the user's that happens to carry the name is never touched; removed
-// again unless it has replaced the pack.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(std::string_view pack) {
-    const std::string first = temporaryname(pack);
-    for (int n = 0; n <= kTemporaryTries; ++n) {
-      std::string name = n == 0 ? first : format("%s.%d", first.c_str(), n);
-      file_ = File(filecreateexclusive(name.c_str()));
-      if (file_) {
-        name_ = std::move(name);
-        return;
-      }
-      // Something of that name is there: leave it alone and try another.
-      if (!fileexists(name.c_str()) && !folderexists(name.c_str())) break;
-    }
-    fatal("couldn't open '%s' for writing", first.c_str());
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  ~TemporaryFile() {
-    if (placed_) return;
-    file_.close();
-    filedelete(name_.c_str());
-  }
-
-  const std::string& name() const { return name_; }
-
-  void write(std::span<const uint8_t> bytes) {
-    if (!file_.writeall(bytes)) fatal("write error while writing to packfile (disk full?)\n");
-  }
-
-  // Pushes the file to the disk and renames it over `pack`.
-  void replace(const std::string& pack) {
-    if (!fileflush(file_.get())) fatal("write error while writing to packfile (disk full?)\n");
-    file_.close();
-    if (!filereplace(name_.c_str(), pack.c_str())) fatal("couldn't rename '%s' -> '%s'", name_.c_str(), pack.c_str());
-    placed_ = true;
-  }
-
- private:
-  File file_;
-  std::string name_;
-  bool placed_ = false;
-};
+// The first temporary name, then the same with ".1" to ".100".
+constexpr int kTemporaryNames = 101;
 
 // Where the new pack's bytes go: straight to the temporary file, or into
 // memory when the whole pack is to be FB-compressed afterwards.
 class PackOutput {
  public:
-  PackOutput(TemporaryFile& file, std::optional<int64_t> inmemory) : file_(file) {
+  PackOutput(ReplacingFile& file, std::optional<int64_t> inmemory) : file_(file) {
     if (inmemory) memory_ = allocblock(static_cast<int32_t>(*inmemory));
   }
-  void write(std::span<const uint8_t> bytes) {
+  bool write(std::span<const uint8_t> bytes) {
     if (memory_) {
-      if (static_cast<int64_t>(bytes.size()) > memory_.size - written_)
-        fatal("write error while writing to packfile (disk full?)\n");
+      if (static_cast<int64_t>(bytes.size()) > memory_.size - written_) return false;
       std::memcpy(memory_.get() + written_, bytes.data(), bytes.size());
-    } else {
-      file_.write(bytes);
+    } else if (!file_.write(bytes)) {
+      return false;
     }
     written_ += static_cast<int64_t>(bytes.size());
+    return true;
   }
-  void zeros(int64_t count) {
+  bool zeros(int64_t count) {
     static constexpr uint8_t kZeros[4] = {};
-    while (count > 0) {
-      const int64_t n = std::min<int64_t>(count, 4);
-      write({kZeros, static_cast<size_t>(n)});
-      count -= n;
-    }
+    for (; count > 0; count -= 4)
+      if (!write({kZeros, static_cast<size_t>(std::min<int64_t>(count, 4))})) return false;
+    return true;
   }
   int64_t written() const { return written_; }
   Block takememory() { return std::move(memory_); }
 
  private:
-  TemporaryFile& file_;
+  ReplacingFile& file_;
   Block memory_;
   int64_t written_ = 0;
 };
 
-// Reads the stored directory from a prefix of the content that grows until
-// the directory fits in it.
-template <class Reader>
-std::optional<std::vector<PackItem>> readitems(PackSource& source, const std::string& path, Reader reader) {
-  int64_t want = std::min<int64_t>(source.size(), 1 << 16);
-  for (;;) {
-    std::vector<uint8_t> prefix(static_cast<size_t>(want));
-    if (!source.read(0, prefix)) fatal("read error ('%s')\n", path.c_str());
-    try {
-      return reader(std::span<const uint8_t>(prefix));
-    } catch (const ParseError&) {
-      if (want >= source.size()) return std::nullopt;
-      want = std::min<int64_t>(source.size(), want * 4);
+// The stored directory of `layout`, read from a prefix of the old pack that
+// grows until the directory fits in it.
+PackOpening readitems(PackForWrite& pack) {
+  PackOpening opening;
+  PackSource& source = pack.source;
+  // Members of a C0FB or BIGF pack start with the pack's own compression mark.
+  const bool mark = source.compressed();
+  auto read = [&source](int64_t length, uint8_t* out) {
+    return source.read(0, std::span<uint8_t>(out, static_cast<size_t>(length)));
+  };
+  auto parse = [&](ByteReader& in) {
+    switch (pack.layout) {
+      case WriteLayout::kC0fb: return c0fbitems(in, mark);
+      case WriteLayout::kBigf: return bigfitems(in, mark);
+      default: return fstitems(in);
+    }
+  };
+  try {
+    std::optional<std::vector<PackItem>> items = parseprefix(source.size(), 0, read, parse);
+    if (!items) {
+      opening.status = PackOpening::kReadFailed;
+      return opening;
+    }
+    pack.items = std::move(*items);
+  } catch (const ParseError&) {
+    opening.status = PackOpening::kDamaged;
+    return opening;
+  }
+  // Every member must lie inside the pack: a rewrite must not invent bytes.
+  for (const PackItem& item : pack.items) {
+    if (item.offset < 0 || item.size < 0 || item.offset > source.size() - item.size) {
+      opening.status = PackOpening::kOutside;
+      opening.member = item.name;
+      return opening;
     }
   }
+  return opening;
 }
 
 }  // namespace
 
 // ---- The old pack's content ----------------------------------------------------
 
-bool PackSource::open(const std::string& path) {
+bool PackSource::open(PackEntry& root) {
   close();
-  File f(path.c_str(), 0);
-  if (!f) return false;
-  const int64_t filesize = f.size();
-  uint8_t head[5] = {};
-  const uint32_t got = f.read(head, static_cast<uint32_t>(std::min<int64_t>(filesize, 5)));
-  int32_t expanded = 0;
-  if (!fbinfo({head, got}, expanded)) {
-    if (filesize > packbytes::kMaxPack) return false;
-    file_ = std::move(f);
-    size_ = filesize;
+  if (!root.stream) return false;
+  if (root.compressed()) {
+    // Compressed as a whole: the file list has expanded it already.
+    size_ = root.stream->size;
+    expanded_.data = std::move(root.stream->data);
+    expanded_.size = root.stream->size;
+    root.stream.reset();
+    compressed_ = true;
     return true;
   }
-  // Compressed as a whole: work on the expanded bytes.
-  if (filesize > packbytes::kMaxPack || f.seek(0, 0) != 0) return false;
-  Block raw = allocblock(static_cast<int32_t>(filesize));
-  if (f.read(raw.get(), static_cast<uint32_t>(filesize)) != static_cast<uint32_t>(filesize)) return false;
-  FbStatus status;
-  expanded_ = fbdecompress(raw.span(), status);
-  if (!expanded_) return false;
-  compressed_ = true;
-  size_ = expanded_.size;
+  file_ = File(root.path.c_str(), 0);
+  if (!file_) return false;
+  size_ = root.stream->size;
   return true;
 }
 
@@ -173,59 +139,40 @@ bool PackSource::read(int64_t offset, std::span<uint8_t> out) {
 
 // ---- Opening for rewriting -------------------------------------------------------
 
-bool openforwrite(std::string_view pack, size_t extra, PackForWrite& out) {
+PackOpening openforwrite(std::string_view pack, size_t extra, PackForWrite& out) {
+  PackOpening opening;
   out.path = std::string(pack);
-  const char* path = out.path.c_str();
-  int layout = kLayoutNone;
-  {
-    // The pack must read as a directory before its layout is asked for; the
-    // scanned directory itself is not used.
-    RootArray roots;
-    if (!setroot(roots, out.path)) {
-      report("couldn't open packfile '%s'\n", path);
-      return false;
-    }
-    PackEntry& root = roots.root();
-    if (!scandir(root, kScanKeepOrder)) {
-      closelist(root, true);
-      report("couldn't scan packfile '%s'\n", path);
-      return false;
-    }
-    closelist(root, true);
-    layout = packlayout(root);
-    closelist(root, true);
+  RootArray roots;
+  if (!setroot(roots, out.path)) {
+    opening.status = PackOpening::kCantOpen;
+    return opening;
   }
-  if (layout != kLayoutC0fb && layout != kLayoutBigf && layout != kLayoutFst)
-    fatal("'%s' is not supported packfile", path);
-  out.layout = static_cast<WriteLayout>(layout);
-
-  if (!out.source.open(out.path)) {
-    report("couldn't open packfile '%s'\n", path);
-    return false;
+  PackEntry& root = roots.root();
+  // One look at the first bytes decides both how the pack reads and which
+  // layout it is written in.
+  std::vector<uint8_t> buffer(kProbeBytes);
+  Probe probe;
+  const Layout* layout = takeprobe(root, buffer, probe) ? recognizeprobe(probe) : nullptr;
+  if (!layout || !layout->reader) {
+    opening.status = PackOpening::kNotScanned;
+    return opening;
   }
-  // Members of a C0FB or BIGF pack start with the pack's own compression mark.
-  const bool mark = out.source.compressed();
-  std::optional<std::vector<PackItem>> items;
-  switch (out.layout) {
-    case WriteLayout::kC0fb:
-      items = readitems(out.source, out.path, [mark](auto bytes) { return readc0fbitems(bytes, mark); });
-      break;
-    case WriteLayout::kBigf:
-      items = readitems(out.source, out.path, [mark](auto bytes) { return readbigfitems(bytes, mark); });
-      break;
-    case WriteLayout::kFst:
-      items = readitems(out.source, out.path, [](auto bytes) { return readfstitems(bytes); });
-      break;
+  out.layout = writablelayout(probe);
+  if (out.layout == WriteLayout::kNone || out.layout == WriteLayout::kShpiFile) {
+    // Nothing is written; the refusal depends on whether the content reads
+    // as a directory at all, as a short SHPI header does not.
+    if (!layout->reader(root)) opening.status = PackOpening::kNotScanned;
+    else opening.status = out.layout == WriteLayout::kShpiFile ? PackOpening::kShpiFile : PackOpening::kUnsupported;
+    return opening;
   }
-  if (!items) fatal("'%s' has a damaged directory", path);
-  // Every member must lie inside the pack: a rewrite must not invent bytes.
-  for (const PackItem& item : *items) {
-    if (item.offset < 0 || item.size < 0 || item.offset > out.source.size() - item.size)
-      fatal("'%s' has a damaged directory: '%s' lies outside the packfile", path, item.name.c_str());
+  if (!out.source.open(root)) {
+    opening.status = PackOpening::kCantOpen;
+    return opening;
   }
-  out.items = std::move(*items);
+  closelist(root, true);
+  opening = readitems(out);
   out.items.reserve(out.items.size() + extra);
-  return true;
+  return opening;
 }
 
 // ---- Writing -------------------------------------------------------------------------
@@ -238,61 +185,93 @@ PackPlan planlayout(WriteLayout layout, std::span<const PackItem> items) {
       return planbigf(items);
     case WriteLayout::kFst:
       return planfst(items);
+    default:
+      break;
   }
   PackPlan none;
   none.error = "unknown pack layout";
   return none;
 }
 
-void writepack(PackForWrite& pack) {
-  const char* path = pack.path.c_str();
-  const bool fst = pack.layout == WriteLayout::kFst;
+std::string temporaryname(std::string_view pack, int attempt) {
+  std::string name = pack.size() > 4 && pack[pack.size() - 4] == '.'
+                         ? std::string(pack.substr(0, pack.size() - 4)) + ".tmp"
+                         : std::string(pack) + ".tmp";
+  if (attempt > 0) name += format(".%d", attempt);
+  return name;
+}
+
+PackWriteResult writepack(PackForWrite& pack, PackWriteEvents& events) {
+  PackWriteResult result;
+  auto fail = [&result](PackWriteResult::Status status) {
+    result.status = status;
+    return std::move(result);
+  };
   const bool compressed = pack.source.compressed();
 
   // Everything the fields cannot hold is refused before a byte is written.
   const PackPlan plan = planlayout(pack.layout, pack.items);
-  if (!plan.error.empty()) fatal("%s", plan.error.c_str());
-  if (compressed && plan.total > kMaxFbSize)
-    fatal("'%s' would be %lld bytes, more than the %lld a compressed packfile can hold", path,
-          static_cast<long long>(plan.total), static_cast<long long>(kMaxFbSize));
+  result.total = plan.total;
+  if (!plan.error.empty()) {
+    result.refusal = plan.error;
+    return fail(PackWriteResult::kRefused);
+  }
+  if (compressed && plan.total > kFbMaxSize) return fail(PackWriteResult::kTooLargeToCompress);
 
+  ReplacingFile temp;
+  result.temporary = temporaryname(pack.path);
+  if (!temp.create([&pack](int attempt) { return temporaryname(pack.path, attempt); }, kTemporaryNames))
+    return fail(PackWriteResult::kNoTemporaryFile);
+  result.temporary = temp.name();
   // The header is announced once there is a file to write it to.
-  TemporaryFile temp(pack.path);
-  report("creating header\n");
+  events.headerbegins();
   PackOutput out(temp, compressed ? std::optional<int64_t>(plan.total) : std::nullopt);
-  out.write(plan.header);
+  if (!out.write(plan.header)) return fail(PackWriteResult::kWriteFailed);
 
-  report(fst ? "writing data" : "writing data\n");
+  events.databegins();
   Block chunk;
   for (PackItem& item : pack.items) {
     if (item.deleted) continue;
     if (item.offset == -1) {
-      out.write(item.content.span().first(static_cast<size_t>(item.size)));
+      if (!out.write(item.content.span().first(static_cast<size_t>(item.size))))
+        return fail(PackWriteResult::kWriteFailed);
       item.content = Block{};
     } else {
       if (!chunk) chunk = allocblock(kCopyChunk);
-      int64_t done = 0;
-      while (done < item.size) {
+      for (int64_t done = 0; done < item.size;) {
         const int64_t n = std::min<int64_t>(item.size - done, kCopyChunk);
         const std::span<uint8_t> part = chunk.mutablespan().first(static_cast<size_t>(n));
-        if (!pack.source.read(item.offset + done, part)) fatal("read error ('%s')\n", path);
-        out.write(part);
+        if (!pack.source.read(item.offset + done, part)) return fail(PackWriteResult::kReadFailed);
+        if (!out.write(part)) return fail(PackWriteResult::kWriteFailed);
         done += n;
       }
     }
-    if (plan.padmembers) out.zeros(packbytes::round4(item.size) - item.size);
-    if (fst) report(".");
+    if (plan.padmembers && !out.zeros(packbytes::round4(item.size) - item.size))
+      return fail(PackWriteResult::kWriteFailed);
+    events.memberwritten();
   }
-  if (fst) report("\n");
+  events.datadone();
   chunk = Block{};
-  if (out.written() != plan.total) fatal("write error while writing to packfile (disk full?)\n");
+  if (out.written() != plan.total) return fail(PackWriteResult::kWriteFailed);
 
   pack.source.close();
   if (compressed) {
-    const Block packed = fbcompress(out.takememory());
-    temp.write(packed.span());
+    FbCompressed packed = fbcompress(out.takememory());
+    if (packed.status != FbCompressed::kDone) {
+      result.compression = std::move(packed);
+      return fail(PackWriteResult::kCompressionFailed);
+    }
+    if (!temp.write(packed.data.span())) return fail(PackWriteResult::kWriteFailed);
   }
-  temp.replace(pack.path);
+  switch (temp.commit(pack.path.c_str())) {
+    case ReplacingFile::Commit::kDone:
+      return result;
+    case ReplacingFile::Commit::kFlushFailed:
+      return fail(PackWriteResult::kWriteFailed);
+    case ReplacingFile::Commit::kRenameFailed:
+      return fail(PackWriteResult::kRenameFailed);
+  }
+  return result;
 }
 
 }  // namespace torvex

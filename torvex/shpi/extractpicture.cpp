@@ -4,19 +4,11 @@
 
 namespace torvex {
 
-namespace {
-
-constexpr const char* kNotAnImage = "'%s' is corrupt or not an image or has unknown format";
-constexpr const char* kWriteFailed = "image '%s' write failed";
-
-}  // namespace
-
-int16_t savepicture(const PackEntry& member, std::span<const uint8_t> content, int format) {
+PictureSave savepicture(const PackEntry& member, std::span<const uint8_t> content, int format) {
   ShpiPicture picture;
-  if (member.contentkind() == kContentWholeFile || !decodepicture(content, picture, paletteof(member)))
-    fatal(kNotAnImage, member.name.c_str());
-  if (!saveimage(static_cast<int16_t>(format), member.name.c_str(), picture)) fatal(kWriteFailed, member.name.c_str());
-  return 1;
+  if (!loadpicture(member, content, picture)) return PictureSave::kNotAPicture;
+  if (!saveimage(static_cast<int16_t>(format), member.name.c_str(), picture)) return PictureSave::kWriteFailed;
+  return PictureSave::kSaved;
 }
 
 }  // namespace torvex

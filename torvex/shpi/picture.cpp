@@ -54,14 +54,12 @@ int32_t findpalette(const PackEntry& entry, Palette& palette) {
   return decodepalette(rec, palette);
 }
 
-int16_t loadpicture(PackEntry* entry, ShpiPicture& picture) {
+int16_t loadpicture(const PackEntry& entry, std::span<const uint8_t> content, ShpiPicture& picture) {
   picture.rgb.reset();
   picture.indexed.reset();
   picture.alpha.reset();
-  if (!entry || entry->contentkind() == kContentWholeFile) return 0;
-  const Block bytes = loadlist(*entry);
-  if (!bytes) return 0;
-  return decodepicture(bytes.span(), picture, paletteof(*entry));
+  if (entry.contentkind() == kContentWholeFile) return 0;
+  return decodepicture(content, picture, paletteof(entry));
 }
 
 }  // namespace torvex

@@ -6,12 +6,11 @@
 #include "shpi.h"
 #include "torvex/fbcomp/fb.h"
 #include "torvex/platform/bytereader.h"
+#include "torvex/platform/limits.h"
 
 namespace torvex {
 
 namespace {
-
-constexpr int64_t kLargestBuffer = 0x7FFFFFF0;
 
 Palette greyramp() {
   Palette p;
@@ -88,7 +87,7 @@ int16_t decodepicture(std::span<const uint8_t> record, ShpiPicture& picture, con
   // the half byte of an odd last pixel, which then reads as index 0).
   const int64_t count = static_cast<int64_t>(width) * height;
   const int64_t needed = type->code == 0x40 ? count / 2 : shpipixelsize(*type, width, height);
-  if (needed > static_cast<int64_t>(pixels.size()) || count * 3 + 4 > kLargestBuffer) return 0;
+  if (needed > static_cast<int64_t>(pixels.size()) || count * 3 + 4 > kMaxBlock) return 0;
 
   picture.width = static_cast<int16_t>(width);
   picture.height = static_cast<int16_t>(height);
@@ -152,7 +151,7 @@ Block encodepixels(int type, const Image& image) {
   if (!row || image.width < 0 || image.height < 0) return {};
   const int64_t count = static_cast<int64_t>(image.width) * image.height;
   const int64_t size = shpipixelsize(*row, image.width, image.height);
-  if (size > kLargestBuffer) return {};
+  if (size > kMaxBlock) return {};
   if (row->indexed ? !image.indexed : !image.rgb) return {};
   Block out = allocblock(static_cast<int32_t>(size));
   uint8_t* o = out.get();

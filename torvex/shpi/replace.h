@@ -1,8 +1,8 @@
-// Rebuilding SHPI files: "-r"/"-rp" put a rebuilt file back where the old
-// one was (into its pack when it lives in one), the "-c" family writes a
-// new file. The heart is the rebuilding of one picture record in the
-// replaced record's own pixel type, with the new colours fitted to the
-// palette the game will use.
+// Rebuilding SHPI files: the records of an existing file copied, replaced or
+// joined by new ones, each new picture rebuilt in the pixel type of the
+// record it replaces, with its colours fitted to the palette the game will
+// use. The replace and create commands (torvex/commands) read the inputs,
+// drive the rebuild and write the result.
 #pragma once
 
 #include <cstdint>
@@ -27,45 +27,84 @@ constexpr int kShpiTransparency = 4;  // the border colour stays the transparent
 // columns, corners twice), else 0.
 int borderindex(std::span<const uint8_t> indices, int width, int height);
 
+// What the rebuild of a record has to say along the way.
+struct RecordNote {
+  enum Kind {
+    kSizeMismatch,     // the new picture's size differs from the old one's
+    kNoPalette,        // the directory has no palette to fit the picture to
+    kExternalPalette,  // the "-pal" record is used
+    kNoOwnPalette,     // a new palette was asked for, but the record has no attachment to hold it
+    kNewPalette,       // the new picture's palette goes into the record
+    kRemapping,        // the palettes differ: the picture is fitted to the game's
+  };
+  explicit RecordNote(Kind what) : kind(what) {}
+
+  Kind kind;
+  int oldwidth = 0, oldheight = 0;  // kSizeMismatch
+  int width = 0, height = 0;
+  std::string name;                 // kNoOwnPalette: the picture's SHPI name
+};
+
+// The rebuild's report of its progress, in the order things happen. The
+// commands layer prints it.
+class RebuildEvents {
+ public:
+  virtual ~RebuildEvents() = default;
+  virtual void note(const RecordNote& /*note*/) {}
+  // A record is rebuilt from `input`, in its template's place: under the
+  // template's own name (replacing) or under a new one (adding).
+  virtual void replacing(const Image& /*input*/) {}
+  virtual void adding(const Image& /*input*/) {}
+  // A record is copied as it is.
+  virtual void copying(const PackEntry& /*entry*/) {}
+};
+
 // Fits the indices of a new indexed picture to the palette record
 // `reference` (in place), and writes the palette the game will use back into
-// `reference`. `own` is the new picture's palette, `u` the border index of the
-// picture being replaced.
+// `reference`. `own` is the new picture's palette, `oldborder` the border
+// index of the picture being replaced.
 void fitpalette(std::span<uint8_t> indices, int width, int height, Palette& own, std::span<uint8_t> reference,
-                int u, int options);
+                int oldborder, int options, RebuildEvents& events);
+
+// A rebuilt record, or why there is none.
+struct RecordRebuild {
+  enum Status {
+    kRebuilt,
+    kNoPictureRecord,  // the template is no picture record
+    kTooLargeForAttachment,  // the attachment offset would not fit its 24-bit field
+    kTooLarge,         // the record would be larger than our buffers
+    kCantEncode,       // the picture lacks the plane the type needs
+  };
+  Status status = kRebuilt;
+  Block bytes;
+  int type = 0;  // the template's picture type (bits 0-6)
+};
 
 // The record that replaces template record `record` by picture `image`, in
 // the template's pixel type. `find` looks for the directory's palette;
-// `user_palette` is the "-pal" record (empty when none was given). A null
-// Block when the template is no picture record.
-Block rebuildrecord(std::span<const uint8_t> record, const Image& image, int options, const ShpiPaletteFinder& find,
-                    std::span<const uint8_t> user_palette);
+// `user_palette` is the "-pal" record (empty when none was given).
+RecordRebuild rebuildrecord(std::span<const uint8_t> record, const Image& image, int options,
+                            const ShpiPaletteFinder& find, std::span<const uint8_t> user_palette,
+                            RebuildEvents& events);
 
-// The new member for directory entry `entry` from input `input`.
-Block replacerecord(PackEntry& entry, const Image& input, int options, std::span<const uint8_t> user_palette);
+// A rebuilt SHPI file's records, or why there are none.
+struct ShpiRebuild {
+  enum Status { kRebuilt, kUnreadable, kRecordFailed };
+  Status status = kRebuilt;
+  std::string failed;       // kUnreadable, kRecordFailed: the record's name
+  const Image* input = nullptr;  // kRecordFailed: the picture that could not take its place
+  RecordRebuild record;     // kRecordFailed: why
+  std::vector<Block> held;  // the members' bytes
+  std::vector<ShpiMember> members;  // pointing into `held`
+  int copied = 0, replaced = 0, added = 0;
+};
 
-// Reads the input pairs (file, SHPI name [, template name]) against the
-// existing directory; every argument problem is fatal before anything is
-// written.
-std::vector<Image> readshpiinputs(std::span<const std::string> texts, DirArray& directory);
-
-// Builds the new SHPI file from the existing directory and the inputs and
-// writes it to `output`; the messages call it `shown`.
-void rebuildshpi(DirArray& directory, std::vector<Image>& inputs, const std::string& output, int options,
-                 std::span<const uint8_t> user_palette, const std::string& shown);
-
-// The rebuild driver: `list` is the existing file's path, then (when
-// `output` is null) the output name, then the inputs. 1 when the file was
-// written, 0 when the existing file could not be opened.
-int16_t createshpi(std::span<const std::string> list, std::string_view base, int options, const char* output,
-                   std::span<const uint8_t> user_palette, int transparency);
-// The same, naming the output `shown` in its messages (null: `output`).
-int16_t createshpi(std::span<const std::string> list, std::string_view base, int options, const char* output,
-                   std::span<const uint8_t> user_palette, int transparency, const char* shown);
-
-// "-r" (new_palette false) and "-rp": rebuilds the SHPI file named by the
-// list's first text and puts it back. 0 done, 1 failed.
-int replaceshpi(std::span<const std::string> list, bool new_palette, std::span<const uint8_t> user_palette,
-                int transparency);
+// Rebuilds the SHPI file whose directory is `directory` (in stored order):
+// every record that some input names as its template is rebuilt from that
+// input (several inputs may name one template), every other record is
+// copied. An input whose name differs from its template's is added in the
+// template's place, and the template itself is left out.
+ShpiRebuild rebuildshpi(DirArray& directory, std::vector<Image>& inputs, int options,
+                        std::span<const uint8_t> user_palette, RebuildEvents& events);
 
 }  // namespace torvex

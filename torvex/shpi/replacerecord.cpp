@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "replace.h"
+#include "torvex/platform/limits.h"
 
 namespace torvex {
 
@@ -49,16 +50,19 @@ int borderindex(std::span<const uint8_t> indices, int width, int height) {
   return 0;
 }
 
-void fitpalette(std::span<uint8_t> indices, int width, int height, Palette& own, std::span<uint8_t> reference, int u,
-                int options) {
-  const int v = borderindex(indices, width, height);
+void fitpalette(std::span<uint8_t> indices, int width, int height, Palette& own, std::span<uint8_t> reference,
+                int oldborder, int options, RebuildEvents& events) {
+  const int newborder = borderindex(indices, width, height);
   const bool transparent = options & kShpiTransparency;
+  const auto oldindex = static_cast<uint8_t>(oldborder);
+  const auto newindex = static_cast<uint8_t>(newborder);
 
   if (options & kShpiNewPalette) {
-    message("creating new palette\n");
-    if (transparent && u != v) {
-      for (uint8_t& x : indices) x = x == u ? static_cast<uint8_t>(v) : x == v ? static_cast<uint8_t>(u) : x;
-      std::swap(own[static_cast<size_t>(u)], own[static_cast<size_t>(v)]);
+    events.note(RecordNote(RecordNote::kNewPalette));
+    // The old border index stays the transparent one: the two entries change places.
+    if (transparent && oldborder != newborder) {
+      for (uint8_t& x : indices) x = x == oldindex ? newindex : x == newindex ? oldindex : x;
+      std::swap(own[oldindex], own[newindex]);
     }
     encodepalette(reference, own);
     return;
@@ -68,40 +72,52 @@ void fitpalette(std::span<uint8_t> indices, int width, int height, Palette& own,
   Palette game{};
   const int32_t written = decodepalette(record, game) / 4;
   if (game != own) {
-    message("palettes are different, remapping...\n");
+    events.note(RecordNote(RecordNote::kRemapping));
     // Only the entries that the record really holds are candidates: the rest
     // of the table is zero-filled and would read as spare black entries.
     const int start = record.size() >= 12 ? static_cast<int>(get16(&record[10])) : 0;
     const int entries = written > 0 ? std::min(256, start + written) : 0;
-    remapbegin(reinterpret_cast<const uint8_t*>(game.data()), entries, 4, u);
+    remapbegin(reinterpret_cast<const uint8_t*>(game.data()), entries, 4, oldborder);
     uint8_t map[256];
     for (size_t k = 0; k < 256; ++k) map[k] = static_cast<uint8_t>(remapcolour(own[k].r, own[k].g, own[k].b));
-    for (uint8_t& x : indices) x = transparent && x == v ? static_cast<uint8_t>(u) : map[x];
+    for (uint8_t& x : indices) x = transparent && x == newindex ? oldindex : map[x];
     remapend();
   }
   for (size_t k = 0; k < 256; ++k) {
     if (!transparent)
       game[k].a = 255;
-    else if (static_cast<int>(k) != u && game[k].a != 0)
+    else if (static_cast<int>(k) != oldborder && game[k].a != 0)
       game[k].a = 255;
   }
   encodepalette(record, game);
 }
 
-Block rebuildrecord(std::span<const uint8_t> record, const Image& image, int options, const ShpiPaletteFinder& find,
-                    std::span<const uint8_t> user_palette) {
-  if (record.size() < kShpiRecordHeader) return {};
+RecordRebuild rebuildrecord(std::span<const uint8_t> record, const Image& image, int options,
+                            const ShpiPaletteFinder& find, std::span<const uint8_t> user_palette,
+                            RebuildEvents& events) {
+  RecordRebuild result;
+  auto fail = [&result](RecordRebuild::Status status) {
+    result.status = status;
+    result.bytes = Block{};
+    return std::move(result);
+  };
+  if (record.size() < kShpiRecordHeader) return fail(RecordRebuild::kNoPictureRecord);
   const ShpiType* type = shpitype(record[0]);
-  if (!type) return {};
+  if (!type) return fail(RecordRebuild::kNoPictureRecord);
+  result.type = type->code;
   const size_t size = record.size();
-  const int ow = static_cast<int>(get16(&record[4])), oh = static_cast<int>(get16(&record[6]));
-  uint32_t a = get24(&record[1]);
-  if (a > kLargestAttachment) a = 0;
+  const int oldwidth = static_cast<int>(get16(&record[4])), oldheight = static_cast<int>(get16(&record[6]));
+  uint32_t attachment = get24(&record[1]);
+  if (attachment > kLargestAttachment) attachment = 0;
   // An attachment must lie inside the record to be copied from it.
-  if (a >= size) a = 0;
+  if (attachment >= size) attachment = 0;
 
   const int width = image.width, height = image.height;
-  if (width != ow || height != oh) message("WARNING: size mismatch (orig %dx%d, new %dx%d)\n", ow, oh, width, height);
+  if (width != oldwidth || height != oldheight) {
+    RecordNote note(RecordNote::kSizeMismatch);
+    note.oldwidth = oldwidth, note.oldheight = oldheight, note.width = width, note.height = height;
+    events.note(note);
+  }
 
   // The new indices are fitted before they are stored, so the picture to
   // encode gets its own copy of them.
@@ -109,8 +125,8 @@ Block rebuildrecord(std::span<const uint8_t> record, const Image& image, int opt
   fitted.width = image.width;
   fitted.height = image.height;
   const Image* source = &image;
+  const size_t count = static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0));
   if (type->indexed) {
-    const size_t count = static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0));
     Block copy = allocblock(static_cast<int32_t>(count + 4));
     if (image.indexed && count) std::memcpy(copy.get(), image.indexed.get(), count);
     fitted.indexed = std::move(copy.data);
@@ -120,14 +136,13 @@ Block rebuildrecord(std::span<const uint8_t> record, const Image& image, int opt
 
   const int64_t pixelsize = shpipixelsize(*type, width, height);
   const int64_t end = (kShpiRecordHeader + pixelsize + 3) / 4 * 4;
-  if (a && end > kAttachmentField)
-    fatal("picture %dx%d is too large for a record with a palette attachment\n", width, height);
-  const int64_t total = end + (a ? static_cast<int64_t>(size - a) : 0);
-  if (total > 0x7FFFFFF0) fatal("picture %dx%d is too large for an SHPI record\n", width, height);
-  Block out = allocblock(static_cast<int32_t>(total));
-  uint8_t* n = out.get();
+  if (attachment && end > kAttachmentField) return fail(RecordRebuild::kTooLargeForAttachment);
+  const int64_t total = end + (attachment ? static_cast<int64_t>(size - attachment) : 0);
+  if (total > kMaxBlock) return fail(RecordRebuild::kTooLarge);
+  result.bytes = allocblock(static_cast<int32_t>(total));
+  uint8_t* n = result.bytes.get();
   n[0] = record[0] & 0x7F;  // the new pixels are stored uncompressed
-  if (a) {
+  if (attachment) {
     n[1] = static_cast<uint8_t>(end), n[2] = static_cast<uint8_t>(end >> 8), n[3] = static_cast<uint8_t>(end >> 16);
   } else {
     std::memcpy(n + 1, &record[1], 3);
@@ -140,9 +155,9 @@ Block rebuildrecord(std::span<const uint8_t> record, const Image& image, int opt
   // directory's palette, overridden by a "-pal" file.
   std::span<uint8_t> reference;
   std::vector<uint8_t> working;
-  if (a) std::memcpy(n + end, &record[a], size - a);
-  if (a && record[a] != 0x7C) {
-    reference = out.mutablespan().subspan(static_cast<size_t>(end));
+  if (attachment) std::memcpy(n + end, &record[attachment], size - attachment);
+  if (attachment && record[attachment] != 0x7C) {
+    reference = result.bytes.mutablespan().subspan(static_cast<size_t>(end));
   } else if (type->indexed) {
     Palette found{};
     if (find && find(found) > 0) {
@@ -152,10 +167,10 @@ Block rebuildrecord(std::span<const uint8_t> record, const Image& image, int opt
       std::memcpy(working.data() + kShpiRecordHeader, found.data(), 1024);
       reference = working;
     } else {
-      message("WARNING: no palette in pack file\n");
+      events.note(RecordNote(RecordNote::kNoPalette));
     }
     if (!user_palette.empty()) {
-      message("using supplied external palette file\n");
+      events.note(RecordNote(RecordNote::kExternalPalette));
       working.assign(user_palette.begin(), user_palette.end());
       reference = working;
     }
@@ -163,40 +178,27 @@ Block rebuildrecord(std::span<const uint8_t> record, const Image& image, int opt
 
   if (type->indexed && !reference.empty()) {
     ShpiPicture old;
-    const int u = decodepicture(record, old, {}) && old.indexed
-                      ? borderindex({old.indexed.get(), static_cast<size_t>(old.width) * static_cast<size_t>(old.height)},
-                                    old.width, old.height)
-                      : 0;
-    const size_t count = static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0));
+    const int oldborder =
+        decodepicture(record, old, {}) && old.indexed
+            ? borderindex({old.indexed.get(), static_cast<size_t>(old.width) * static_cast<size_t>(old.height)},
+                          old.width, old.height)
+            : 0;
     // A new palette needs the record's own attachment to live in; without
     // one the game shows the shared palette, so the picture is fitted to it.
     int fitoptions = options;
     if ((options & kShpiNewPalette) && reference.data() != n + end) {
-      message("WARNING: '%s' has no palette of its own, fitting it to the game's palette\n", image.shpiName);
+      RecordNote note(RecordNote::kNoOwnPalette);
+      note.name = image.shpiName;
+      events.note(note);
       fitoptions &= ~kShpiNewPalette;
     }
-    fitpalette({fitted.indexed.get(), count}, width, height, fitted.palette, reference, u, fitoptions);
+    fitpalette({fitted.indexed.get(), count}, width, height, fitted.palette, reference, oldborder, fitoptions, events);
   }
 
   Block pixels = encodepixels(type->code, *source);
-  if (!pixels && pixelsize > 0) fatal("couldn't encode '%s' as SHPI type 0x%02X\n", image.sourceName.c_str(), type->code);
+  if (!pixels && pixelsize > 0) return fail(RecordRebuild::kCantEncode);
   if (pixels.size) std::memcpy(n + kShpiRecordHeader, pixels.get(), static_cast<size_t>(pixels.size));
-  return out;
-}
-
-Block replacerecord(PackEntry& entry, const Image& input, int options, std::span<const uint8_t> user_palette) {
-  if (input.isData) {
-    Block copy = allocblock(input.pixelBytes);
-    if (input.pixelBytes) std::memcpy(copy.get(), input.indexed.get(), static_cast<size_t>(input.pixelBytes));
-    return copy;
-  }
-  Block record = loadlist(entry);
-  if (!record) fatal("couldn't read '%s'\n", entry.name.c_str());
-  Block rebuilt = rebuildrecord(record.span(), input, options,
-                                [&entry](Palette& palette) { return findpalette(entry, palette); }, user_palette);
-  if (!rebuilt) fatal("'%s' is no picture record, can't replace it with the image '%s'\n", entry.name.c_str(),
-                      input.sourceName.c_str());
-  return rebuilt;
+  return result;
 }
 
 }  // namespace torvex

@@ -1,45 +1,23 @@
-// SHPI picture containers: the record layout, the picture type table, the
-// decoding and encoding of pixels and palettes, the directory reader and the
-// writer of whole SHPI files.
+// SHPI picture containers: the decoding and encoding of pixels and palettes,
+// pictures reached through the directory, their extraction as picture files,
+// and the writer of whole SHPI files. The layout itself (headers, directory,
+// picture types) is the pack library's (torvex/pack/shpidir.h).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
+#include "torvex/fbcomp/fb.h"
 #include "torvex/image/image.h"
 #include "torvex/pack/packentry.h"
+#include "torvex/pack/shpidir.h"
 #include "torvex/platform/platform.h"
 
 namespace torvex {
-
-// Every record starts with a 16-byte header: type byte, 24-bit attachment
-// offset, width, height and four further 16-bit values.
-constexpr int kShpiRecordHeader = 16;
-// A file header (16 bytes) followed by 8 bytes per directory entry.
-constexpr int kShpiFileHeader = 16;
-constexpr int kShpiDirEntry = 8;
-
-// ---- Picture type table ------------------------------------------------------
-
-struct ShpiType {
-  uint8_t code;        // bits 0-6 of the type byte
-  int16_t pixelBytes;  // bytes per pixel as the table counts them (1 for 0x40)
-  bool indexed;        // pixels are palette indices
-};
-
-// The row for bits 0-6 of `code`, or null when the code is no picture.
-const ShpiType* shpitype(int code);
-
-// Bytes that the pixels of a width x height picture of this type take; 0x40
-// packs two pixels to a byte and rounds up, so an odd pixel count keeps its
-// last pixel.
-int64_t shpipixelsize(const ShpiType& type, int width, int height);
-
-// The attachment offset of a record header (bytes 1-3) read as signed 24-bit.
-int32_t shpiattachment(std::span<const uint8_t> record);
 
 // ---- Palettes -----------------------------------------------------------------
 
@@ -83,21 +61,12 @@ using ShpiPaletteFinder = std::function<int32_t(Palette& palette)>;
 // fewer bytes than its header claims.
 int16_t decodepicture(std::span<const uint8_t> record, ShpiPicture& picture, const ShpiPaletteFinder& find);
 
-// ---- Directory side (records reached through PackEntry) -------------------------
+// ---- Pictures reached through the directory -------------------------------------
 
-// Directory ids whose records are pictures to be converted when extracted;
-// the records of other files are plain data.
-bool shpipictureid(std::string_view directory_id);
-
-// The SHP row of the pack recognition table: reads the SHPI directory of
-// `container` into a new directory array, in stored order. A "????" entry
-// covers bytes between the directory and the first record. Null (position
-// put back) when the content is shorter than the header.
-std::unique_ptr<DirArray> scanshpi(PackEntry& container);
-
-// Decodes the SHPI record that `entry` stands for. 1 on success, 0 when the
-// entry is no decodable picture.
-int16_t loadpicture(PackEntry* entry, ShpiPicture& picture);
+// Decodes the record that `entry` stands for from its content, with the
+// palette search among its neighbours. 1 on success, 0 when the entry is no
+// decodable picture (the ORIP whole-file entry is none either).
+int16_t loadpicture(const PackEntry& entry, std::span<const uint8_t> content, ShpiPicture& picture);
 
 // Searches the directory that `entry` belongs to for a palette record
 // ("!pal", then "!" + the picture's last three characters, then a small
@@ -108,10 +77,11 @@ int32_t findpalette(const PackEntry& entry, Palette& palette);
 // findpalette for the record that `entry` stands for, as decodepicture asks.
 ShpiPaletteFinder paletteof(const PackEntry& entry);
 
-// The picture half of extraction (a PictureSaver): decodes the member's
-// content and saves it as a picture file named after the member. Fatal
-// when the record is no picture or the file cannot be written.
-int16_t savepicture(const PackEntry& member, std::span<const uint8_t> content, int format);
+// The picture half of extraction: decodes a picture member's content and
+// saves it as a picture file named after the member, in save format
+// `format` (the picture formats' numbers).
+enum class PictureSave { kSaved, kNotAPicture, kWriteFailed };
+PictureSave savepicture(const PackEntry& member, std::span<const uint8_t> content, int format);
 
 // ---- Writer ------------------------------------------------------------------------
 
@@ -123,14 +93,23 @@ struct ShpiMember {
 };
 
 // The complete file image of an SHPI file holding `members` in list order
-// (a member named "????" gets no directory entry). Fatal when the total
-// does not fit the header's 32-bit size field.
-Block layoutshpi(std::span<const ShpiMember> members, std::string_view directory_id);
+// (a member named "????" gets no directory entry). A null Block when the
+// total does not fit the header's size field and our buffers; `total` tells
+// how large it would be.
+Block layoutshpi(std::span<const ShpiMember> members, std::string_view directory_id, int64_t* total = nullptr);
 
-// Lays out the file, compresses it when asked, writes it to `path` and says
-// so, naming it `shown` (null: `path`) in its messages. A file that cannot be
-// created or written is fatal; an earlier file at `path` stays as it was then.
-void writeshpi(std::span<const ShpiMember> members, std::string_view directory_id, const char* path, bool compress,
-               const char* shown = nullptr);
+// How writing an SHPI file went. Whatever failed, an earlier file at the
+// path is as it was, and nothing half-written is left.
+struct ShpiWrite {
+  enum Status { kWritten, kTooLarge, kCompressionFailed, kCantCreate, kWriteFailed };
+  Status status = kWritten;
+  int64_t total = 0;         // kTooLarge: the size the file would have
+  FbCompressed compression;  // kCompressionFailed: why
+};
+
+// Lays out the file, compresses it when asked and writes it to `path`
+// through a file beside it that takes its place when complete.
+ShpiWrite writeshpi(std::span<const ShpiMember> members, std::string_view directory_id, const char* path,
+                    bool compress);
 
 }  // namespace torvex

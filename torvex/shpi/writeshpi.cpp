@@ -4,13 +4,15 @@
 
 #include "shpi.h"
 #include "torvex/fbcomp/fb.h"
+#include "torvex/platform/files.h"
+#include "torvex/platform/limits.h"
 
 namespace torvex {
 
 namespace {
 
 // Other names tried for the file being written when one is taken.
-constexpr int kTemporaryTries = 100;
+constexpr int kTemporaryNames = 100;
 
 bool ispseudo(const ShpiMember& m) { return std::strncmp(m.name, "????", 4) == 0; }
 
@@ -21,7 +23,7 @@ void put32le(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
-Block layoutshpi(std::span<const ShpiMember> members, std::string_view directory_id) {
+Block layoutshpi(std::span<const ShpiMember> members, std::string_view directory_id, int64_t* total_out) {
   int64_t listed = 0;
   for (const ShpiMember& m : members) listed += ispseudo(m) ? 0 : 1;
   const int64_t dirbytes = kShpiDirEntry * listed;
@@ -30,9 +32,10 @@ Block layoutshpi(std::span<const ShpiMember> members, std::string_view directory
     const int64_t size = members[i].size;
     total += i + 1 == members.size() ? size : (size + 3) / 4 * 4;
   }
+  if (total_out) *total_out = total;
   // The header's size field is 32 bits and our buffers are addressed with
   // signed 32-bit counts.
-  if (total > 0x7FFFFFF0) fatal("SHPI file of %lld bytes is too large to write", static_cast<long long>(total));
+  if (total > kMaxBlock) return {};
 
   Block file = allocblock(static_cast<int32_t>(total));
   uint8_t* p = file.get();
@@ -57,28 +60,33 @@ Block layoutshpi(std::span<const ShpiMember> members, std::string_view directory
   return file;
 }
 
-void writeshpi(std::span<const ShpiMember> members, std::string_view directory_id, const char* path, bool compress,
-               const char* shown) {
-  if (!shown) shown = path;
-  Block file = layoutshpi(members, directory_id);
-  if (compress) file = fbcompress(std::move(file));
+ShpiWrite writeshpi(std::span<const ShpiMember> members, std::string_view directory_id, const char* path,
+                    bool compress) {
+  ShpiWrite result;
+  Block file = layoutshpi(members, directory_id, &result.total);
+  if (!file) {
+    result.status = ShpiWrite::kTooLarge;
+    return result;
+  }
+  if (compress) {
+    FbCompressed packed = fbcompress(std::move(file));
+    if (packed.status != FbCompressed::kDone) {
+      result.status = ShpiWrite::kCompressionFailed;
+      result.compression = std::move(packed);
+      return result;
+    }
+    file = std::move(packed.data);
+  }
   // The bytes go to a file of their own beside `path` and replace it only
   // when complete: a failed write (a full disk) leaves an earlier file of
   // that name whole, the one being rebuilt included, and nothing half-written.
-  std::string temporary;
-  File out;
-  for (int n = 0; n < kTemporaryTries && !out; ++n) {
-    temporary = format("%s.%d.tmp", path, n);
-    out = File(filecreateexclusive(temporary.c_str()));
+  ReplacingFile out;
+  if (!out.create([path](int attempt) { return format("%s.%d.tmp", path, attempt); }, kTemporaryNames)) {
+    result.status = ShpiWrite::kCantCreate;
+    return result;
   }
-  if (!out) fatal("couldn't open '%s' for writing\n", shown);
-  const bool written = out.writeall(file.span()) && fileflush(out.get());
-  out.close();
-  if (!written || !filereplace(temporary.c_str(), path)) {
-    filedelete(temporary.c_str());
-    fatal("couldn't write '%s'\n", shown);
-  }
-  message("%s successfully created\n", shown);
+  if (!out.write(file.span()) || out.commit(path) != ReplacingFile::Commit::kDone) result.status = ShpiWrite::kWriteFailed;
+  return result;
 }
 
 }  // namespace torvex

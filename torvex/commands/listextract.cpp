@@ -1,0 +1,141 @@
+// The list and extract commands: one pass over a directory, one member's
+// content in memory at a time.
+#include "listextract.h"
+
+#include <algorithm>
+
+#include "common.h"
+#include "torvex/shpi/shpi.h"
+#include "torvex/platform/text.h"
+
+namespace torvex {
+
+namespace {
+
+void memberline(const PackEntry& m, int32_t size) {
+  if (m.contentkind() == kContentPlain)
+    message("%8d %s\n", size, m.name.c_str());
+  else
+    message("%8d %s %d*%d (%s)\n", size, m.name.c_str(), m.width, m.height, m.label.c_str());
+}
+
+bool isseparator(char c) { return c == '\\' || c == '/'; }
+
+// A member name becomes a file name below the current folder. Names that
+// would lead elsewhere (absolute, with a drive, or with a ".." component)
+// are refused.
+bool staysinside(std::string_view name) {
+  if (name.empty() || isseparator(name[0])) return false;
+  if (name.size() >= 2 && name[1] == ':') return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = start;
+    while (end < name.size() && !isseparator(name[end])) ++end;
+    if (name.substr(start, end - start) == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+// The folders a member name holds ("a\b\c.txt" needs "a\b").
+bool makeparents(const std::string& name) {
+  size_t last = std::string::npos;
+  for (size_t i = 0; i < name.size(); ++i)
+    if (isseparator(name[i])) last = i;
+  if (last == std::string::npos || last == 0) return true;
+  return makefolder(name.substr(0, last).c_str()) == 1;
+}
+
+void savepictureorstop(const PackEntry& member, std::span<const uint8_t> content, int format) {
+  switch (savepicture(member, content, format)) {
+    case PictureSave::kSaved:
+      return;
+    case PictureSave::kNotAPicture:
+      fatal("'%s' is corrupt or not an image or has unknown format", member.name.c_str());
+    case PictureSave::kWriteFailed:
+      fatal("image '%s' write failed", member.name.c_str());
+  }
+}
+
+}  // namespace
+
+int16_t writemember(const PackEntry& member, std::span<const uint8_t> content, int picture, int format) {
+  // Also a picture's file is named after its member.
+  const std::string& name = member.name;
+  if (!staysinside(name)) {
+    message("refused to write '%s': the name leads outside the current folder\n", name.c_str());
+    return 0;
+  }
+  if (picture && member.contentkind() != kContentPlain) {
+    savepictureorstop(member, content, format);
+    return 1;
+  }
+  if (!makeparents(name)) fatal("couldn't open '%s' for writing", name.c_str());
+  // A new file is created in one step; an existing one (in any letter case)
+  // is replaced through fileopen, which also makes a read-only file writable.
+  File out(filecreateexclusive(name.c_str()));
+  if (!out) out = File(name.c_str(), 1);
+  if (!out) fatal("couldn't open '%s' for writing", name.c_str());
+  if (!out.writeall(content)) {
+    // A half-written member would pass for a whole one: take it away.
+    out.close();
+    filedelete(name.c_str());
+    fatal("couldn't write '%s'", name.c_str());
+  }
+  return 1;
+}
+
+int listpack(std::string_view path) {
+  return readingpacks([path] {
+    const std::string argument(path);
+    OpenedPack pack = openpackpath(argument, 0);
+    if (!pack) return kExitFailed;
+    message("Directory '%s'\n", argument.c_str());
+    int status = kExitOk;
+    for (PackEntry& m : pack.directory->members()) {
+      const Block content = loadlist(m);
+      if (!content) {
+        message("couldn't read '%s'\n", m.name.c_str());
+        status = kExitFailed;
+        continue;
+      }
+      memberline(m, content.size);
+      closelist(m, false);
+    }
+    freedir(pack.directory, true);
+    return status;
+  });
+}
+
+int extractpack(std::string_view path, std::span<const std::string> names, int picture, int format) {
+  return readingpacks([&] {
+    const std::string argument(path);
+    OpenedPack pack = openpackpath(argument, 0);
+    if (!pack) {
+      message("Couldn't load directory '%s'\n", argument.c_str());
+      return kExitFailed;
+    }
+    int status = kExitOk;
+    for (PackEntry& m : pack.directory->members()) {
+      const bool selected = names.empty() || std::any_of(names.begin(), names.end(),
+                                                          [&](const std::string& n) { return nameequal(n, m.name); });
+      if (!selected) continue;
+      const Block content = loadlist(m);
+      if (!content) {
+        message("couldn't read '%s'\n", m.name.c_str());
+        status = kExitFailed;
+        continue;
+      }
+      memberline(m, content.size);
+      if (picture && m.contentkind() == kContentPlain)
+        message("Not an image file!\n");
+      else if (!writemember(m, content.span(), picture, format))
+        status = kExitFailed;
+      closelist(m, false);
+    }
+    freedir(pack.directory, true);
+    return status;
+  });
+}
+
+}  // namespace torvex
