@@ -4,9 +4,11 @@
 // neither crash nor trip a sanitizer on any of them.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 #include <vector>
 
 #include "quiet.h"
@@ -40,10 +42,19 @@ void mutations(const std::vector<uint8_t>& original) {
 
 int main(int argc, char** argv) {
   torvex::fuzz::quietservices();
+  // Under CI every folder must be there: the real game files must never
+  // silently drop out of the run.
+  const char* ci = std::getenv("CI");
+  const bool strict = ci && std::string_view(ci) == "true";
   size_t files = 0;
+  int missing = 0;
   for (int i = 1; i < argc; ++i) {
     namespace fs = std::filesystem;
-    if (!fs::exists(argv[i])) continue;
+    if (!fs::exists(argv[i])) {
+      std::printf("skipped: replay of %s: the folder is not there\n", argv[i]);
+      ++missing;
+      continue;
+    }
     for (const auto& e : fs::recursive_directory_iterator(argv[i])) {
       if (!e.is_regular_file() || e.file_size() > (4u << 20)) continue;
       std::ifstream in(e.path(), std::ios::binary);
@@ -53,5 +64,5 @@ int main(int argc, char** argv) {
     }
   }
   std::printf("replayed %zu files with their mutations\n", files);
-  return 0;
+  return strict && missing > 0 ? 1 : 0;
 }
