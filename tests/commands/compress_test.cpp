@@ -78,6 +78,21 @@ TEST(FbCommands, SampleStreamsDecompress) {
   EXPECT_EQ(test::readbytes(dir / "al1.fsh"), test::readbytes(test::samplesdir() / "shpi/AL1.FSH"));
 }
 
+TEST(FbCommands, AnExistingDestinationIsReplacedWhole) {
+  test::TempDir dir;
+  const Bytes8 data = sampledata(3000);
+  test::writebytes(dir / "plain", data);
+  test::writebytes(dir / "OUT.FB", Bytes8(10, 1));
+  test::fs::permissions(dir / "OUT.FB", test::fs::perms::owner_read);
+  auto r = runtorvex({"-compress", "plain", "out.fb"}, dir.path());  // found in any letter case
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "'out.fb': removed read-only flag\n");
+  r = runtorvex({"-decompress", "OUT.FB", "back"}, dir.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(test::readbytes(dir / "back"), data);
+  EXPECT_EQ(std::distance(test::fs::directory_iterator(dir.path()), test::fs::directory_iterator{}), 3);
+}
+
 struct Failure {
   const char* name;
   std::vector<std::string> args;

@@ -123,20 +123,27 @@ TEST(PackCommands, UnpackStaysInsideTheCurrentFolder) {
 }
 
 TEST(PackCommands, AMemberThatCannotBeWrittenLeavesNoFile) {
-  // The disk takes nothing: a half-written member would pass for a whole one.
+  // The disk takes nothing: a half-written member would pass for a whole one,
+  // and a file of the member's name that was there must stay as it was.
   test::TempDir dir;
   const fs::path old = fs::current_path();
   fs::current_path(dir.path());
+  test::writetext("Kept.dat", "the user's own file");
   const auto savedwrite = services().filewrite;
   services().filewrite = [](FileHandle, const void*, uint32_t) -> uint32_t { return 0; };
-  PackEntry member;
-  member.name = "m.dat";
   const std::vector<uint8_t> content(100, 7);
-  test::ConsoleCapture console;
-  EXPECT_THROW(writemember(member, content, 0, -2), FatalError);
+  for (const char* name : {"m.dat", "kept.dat"}) {
+    PackEntry member;
+    member.name = name;
+    test::ConsoleCapture console;
+    EXPECT_THROW(writemember(member, content, 0, -2), FatalError);
+    EXPECT_NE(console.text().find(std::string("-- couldn't write '") + name + "'\n"), std::string::npos)
+        << console.text();
+  }
   services().filewrite = savedwrite;
-  EXPECT_NE(console.text().find("-- couldn't write 'm.dat'\n"), std::string::npos) << console.text();
   EXPECT_FALSE(fs::exists(dir / "m.dat"));
+  EXPECT_EQ(test::readbytes(dir / "Kept.dat"), test::bytesof("the user's own file"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 1);
   fs::current_path(old);
 }
 

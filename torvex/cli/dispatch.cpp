@@ -52,18 +52,18 @@ int createoptions(std::string_view word) {
 }
 
 namespace words {
-bool patch(std::string_view w) { return nameequal(w, "-patch"); }
-bool compress(std::string_view w) { return nameequal(w, "-compress"); }
-bool decompress(std::string_view w) { return nameequal(w, "-decompress"); }
-bool replace(std::string_view w) { return nameequal(w, "-r") || nameequal(w, "-rp"); }
+bool patch(std::string_view word) { return nameequal(word, "-patch"); }
+bool compress(std::string_view word) { return nameequal(word, "-compress"); }
+bool decompress(std::string_view word) { return nameequal(word, "-decompress"); }
+bool replace(std::string_view word) { return nameequal(word, "-r") || nameequal(word, "-rp"); }
 // Compared as two bytes, case-sensitively.
-bool create(std::string_view w) { return w.size() >= 2 && w[0] == '-' && (w[1] == 'c' || w[1] == 'C'); }
-bool update(std::string_view w) { return nameequal(w, "-p") || nameequal(w, "-p1"); }
-bool remove(std::string_view w) { return nameequal(w, "-d"); }
-bool list(std::string_view w) { return nameequal(w, "-list") || nameequal(w, "-l"); }
-bool extract(std::string_view w) {
-  ExtractMode m;
-  return extractmode(w, m);
+bool create(std::string_view word) { return word.size() >= 2 && word[0] == '-' && (word[1] == 'c' || word[1] == 'C'); }
+bool update(std::string_view word) { return nameequal(word, "-p") || nameequal(word, "-p1"); }
+bool remove(std::string_view word) { return nameequal(word, "-d"); }
+bool list(std::string_view word) { return nameequal(word, "-list") || nameequal(word, "-l"); }
+bool extract(std::string_view word) {
+  ExtractMode mode;
+  return extractmode(word, mode);
 }
 }  // namespace words
 

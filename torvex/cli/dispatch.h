@@ -39,15 +39,15 @@ struct Command {
 
 // The word tests of the command table.
 namespace words {
-bool patch(std::string_view w);
-bool compress(std::string_view w);
-bool decompress(std::string_view w);
-bool replace(std::string_view w);   // "-r", "-rp"
-bool create(std::string_view w);    // any word beginning "-c" or "-C"
-bool update(std::string_view w);    // "-p", "-p1"
-bool remove(std::string_view w);    // "-d"
-bool list(std::string_view w);
-bool extract(std::string_view w);   // a word of the extraction table
+bool patch(std::string_view word);
+bool compress(std::string_view word);
+bool decompress(std::string_view word);
+bool replace(std::string_view word);   // "-r", "-rp"
+bool create(std::string_view word);    // any word beginning "-c" or "-C"
+bool update(std::string_view word);    // "-p", "-p1"
+bool remove(std::string_view word);    // "-d"
+bool list(std::string_view word);
+bool extract(std::string_view word);   // a word of the extraction table
 }  // namespace words
 
 // The program's table, in the order the words are tried.

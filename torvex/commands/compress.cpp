@@ -36,19 +36,17 @@ int writedestination(const char* destination, std::span<const uint8_t> bytes) {
     message("couldn't open '%s' for writing\n", kNoDestination);
     return kExitFailed;
   }
-  File f(destination, 1);
-  if (!f) {
-    message("couldn't open '%s' for writing\n", destination);
-    return kExitFailed;
+  switch (writefile(destination, bytes)) {
+    case FileWrite::kWritten:
+      return kExitOk;
+    case FileWrite::kCantCreate:
+      message("couldn't open '%s' for writing\n", destination);
+      return kExitFailed;
+    case FileWrite::kWriteFailed:
+      break;
   }
-  if (!f.writeall(bytes)) {
-    // A half-written file would pass for a good one: take it away.
-    f.close();
-    filedelete(destination);
-    message("couldn't write '%s'\n", destination);
-    return kExitFailed;
-  }
-  return kExitOk;
+  message("couldn't write '%s'\n", destination);
+  return kExitFailed;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "common.h"
+#include "torvex/platform/files.h"
 #include "torvex/shpi/shpi.h"
 #include "torvex/platform/text.h"
 
@@ -71,18 +72,17 @@ int16_t writemember(const PackEntry& member, std::span<const uint8_t> content, i
     return 1;
   }
   if (!makeparents(name)) fatal("couldn't open '%s' for writing", name.c_str());
-  // A new file is created in one step; an existing one (in any letter case)
-  // is replaced through fileopen, which also makes a read-only file writable.
-  File out(filecreateexclusive(name.c_str()));
-  if (!out) out = File(name.c_str(), 1);
-  if (!out) fatal("couldn't open '%s' for writing", name.c_str());
-  if (!out.writeall(content)) {
-    // A half-written member would pass for a whole one: take it away.
-    out.close();
-    filedelete(name.c_str());
-    fatal("couldn't write '%s'", name.c_str());
+  // An existing file of the name (in any letter case) is replaced only by a
+  // whole new one: a full disk must not cost the file that was there.
+  switch (writefile(name.c_str(), content)) {
+    case FileWrite::kWritten:
+      return 1;
+    case FileWrite::kCantCreate:
+      fatal("couldn't open '%s' for writing", name.c_str());
+    case FileWrite::kWriteFailed:
+      break;
   }
-  return 1;
+  fatal("couldn't write '%s'", name.c_str());
 }
 
 int listpack(std::string_view path) {

@@ -60,4 +60,11 @@ class ReplacingFile {
   bool placed_ = false;
 };
 
+// Writes `bytes` as the file `name`: a new file directly, an existing one
+// through a ReplacingFile (named "<name>.0.tmp" and on), so that a write
+// that fails half-way leaves the old file as it was; a new file that fails
+// is removed again. Like fileopen, it makes a read-only file writable.
+enum class FileWrite { kWritten, kCantCreate, kWriteFailed };
+FileWrite writefile(const char* name, std::span<const uint8_t> bytes);
+
 }  // namespace torvex

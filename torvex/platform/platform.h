@@ -57,13 +57,19 @@ inline void* allocmem(int32_t size) { return services().allocmem(size); }
 inline void freemem(void* pointer) { services().freemem(pointer); }
 
 inline FileHandle fileopen(const char* name, int16_t mode) { return services().fileopen(name, mode); }
-inline void fileclose(FileHandle h) { services().fileclose(h); }
-inline uint32_t filewrite(FileHandle h, const void* b, uint32_t n) { return services().filewrite(h, b, n); }
-inline uint32_t fileread(FileHandle h, void* b, uint32_t n) { return services().fileread(h, b, n); }
-inline int32_t fileseek(FileHandle h, int32_t pos, int16_t mode) { return services().fileseek(h, pos, mode); }
-inline uint32_t filesize(FileHandle h) { return services().filesize(h); }
+inline void fileclose(FileHandle handle) { services().fileclose(handle); }
+inline uint32_t filewrite(FileHandle handle, const void* buffer, uint32_t count) {
+  return services().filewrite(handle, buffer, count);
+}
+inline uint32_t fileread(FileHandle handle, void* buffer, uint32_t count) {
+  return services().fileread(handle, buffer, count);
+}
+inline int32_t fileseek(FileHandle handle, int32_t position, int16_t mode) {
+  return services().fileseek(handle, position, mode);
+}
+inline uint32_t filesize(FileHandle handle) { return services().filesize(handle); }
 inline int16_t fileexists(const char* name) { return services().fileexists(name); }
-inline int16_t filerename(const char* o, const char* n) { return services().filerename(o, n); }
+inline int16_t filerename(const char* oldname, const char* newname) { return services().filerename(oldname, newname); }
 inline int16_t filedelete(const char* name) { return services().filedelete(name); }
 
 // ---- Text formatting helpers --------------------------------------------------
@@ -103,7 +109,7 @@ Block copyblock(std::span<const uint8_t> bytes);
 class File {
  public:
   File() = default;
-  explicit File(FileHandle h) : handle_(h) {}
+  explicit File(FileHandle handle) : handle_(handle) {}
   File(const char* name, int16_t mode) : handle_(fileopen(name, mode)) {}
   File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
   File& operator=(File&& other) noexcept {
@@ -124,10 +130,10 @@ class File {
     if (handle_) fileclose(handle_);
     handle_ = nullptr;
   }
-  uint32_t read(void* b, uint32_t n) const { return fileread(handle_, b, n); }
-  uint32_t write(const void* b, uint32_t n) const { return filewrite(handle_, b, n); }
+  uint32_t read(void* buffer, uint32_t count) const { return fileread(handle_, buffer, count); }
+  uint32_t write(const void* buffer, uint32_t count) const { return filewrite(handle_, buffer, count); }
   bool writeall(std::span<const uint8_t> bytes) const;
-  int32_t seek(int32_t pos, int16_t mode) const { return fileseek(handle_, pos, mode); }
+  int32_t seek(int32_t position, int16_t mode) const { return fileseek(handle_, position, mode); }
   uint32_t size() const { return filesize(handle_); }
 
  private:
