@@ -17,13 +17,8 @@ const std::string kFrame = "***********\nFatal Error\n***********\n";
 
 class CommandFailures : public ::testing::Test {
  protected:
-  void SetUp() override {
-    old_ = fs::current_path();
-    fs::current_path(dir_.path());
-  }
-  void TearDown() override { fs::current_path(old_); }
   test::TempDir dir_;
-  fs::path old_;
+  test::CurrentFolder in_{dir_.path()};
 };
 
 // The fatal text `call` ends with, and everything it printed.

@@ -126,8 +126,7 @@ TEST(PackCommands, AMemberThatCannotBeWrittenLeavesNoFile) {
   // The disk takes nothing: a half-written member would pass for a whole one,
   // and a file of the member's name that was there must stay as it was.
   test::TempDir dir;
-  const fs::path old = fs::current_path();
-  fs::current_path(dir.path());
+  test::CurrentFolder in(dir.path());
   test::writetext("Kept.dat", "the user's own file");
   const auto savedwrite = services().filewrite;
   services().filewrite = [](FileHandle, const void*, uint32_t) -> uint32_t { return 0; };
@@ -144,7 +143,6 @@ TEST(PackCommands, AMemberThatCannotBeWrittenLeavesNoFile) {
   EXPECT_FALSE(fs::exists(dir / "m.dat"));
   EXPECT_EQ(test::readbytes(dir / "Kept.dat"), test::bytesof("the user's own file"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 1);
-  fs::current_path(old);
 }
 
 TEST(PackCommands, UnpackAndPictureWordsAreRegisteredForExtraction) {

@@ -15,14 +15,7 @@ namespace fs = std::filesystem;
 
 class WholeFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    old_ = fs::current_path();
-    fs::current_path(dir_.path());
-  }
-  void TearDown() override {
-    services().filewrite = savedwrite_;
-    fs::current_path(old_);
-  }
+  void TearDown() override { services().filewrite = savedwrite_; }
   std::vector<std::string> files() const {
     std::vector<std::string> out;
     for (const auto& e : fs::directory_iterator(dir_.path())) out.push_back(e.path().filename().string());
@@ -30,7 +23,7 @@ class WholeFiles : public ::testing::Test {
     return out;
   }
   test::TempDir dir_;
-  fs::path old_;
+  test::CurrentFolder in_{dir_.path()};
   decltype(PlatformServices::filewrite) savedwrite_ = services().filewrite;
 };
 

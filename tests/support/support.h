@@ -27,6 +27,18 @@ class TempDir {
   fs::path path_;
 };
 
+// Makes a folder the current one for as long as it lives.
+class CurrentFolder {
+ public:
+  explicit CurrentFolder(const fs::path& folder) : old_(fs::current_path()) { fs::current_path(folder); }
+  ~CurrentFolder() { fs::current_path(old_); }
+  CurrentFolder(const CurrentFolder&) = delete;
+  CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+ private:
+  fs::path old_;
+};
+
 struct RunResult {
   int status = -1;   // exit status, or 128 + signal
   std::string out;   // standard output

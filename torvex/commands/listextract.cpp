@@ -58,6 +58,17 @@ void savepictureorstop(const PackEntry& member, std::span<const uint8_t> content
   }
 }
 
+// The member's content, with its line printed; a null Block after saying
+// that it could not be read.
+Block loadandshow(PackEntry& member) {
+  Block content = loadlist(member);
+  if (!content)
+    message("couldn't read '%s'\n", member.name.c_str());
+  else
+    memberline(member, content.size);
+  return content;
+}
+
 }  // namespace
 
 int16_t writemember(const PackEntry& member, std::span<const uint8_t> content, int picture, int format) {
@@ -93,13 +104,10 @@ int listpack(std::string_view path) {
     message("Directory '%s'\n", argument.c_str());
     int status = kExitOk;
     for (PackEntry& m : pack.directory->members()) {
-      const Block content = loadlist(m);
-      if (!content) {
-        message("couldn't read '%s'\n", m.name.c_str());
+      if (!loadandshow(m)) {
         status = kExitFailed;
         continue;
       }
-      memberline(m, content.size);
       closelist(m, false);
     }
     freedir(pack.directory, true);
@@ -120,13 +128,11 @@ int extractpack(std::string_view path, std::span<const std::string> names, int p
       const bool selected = names.empty() || std::any_of(names.begin(), names.end(),
                                                           [&](const std::string& n) { return nameequal(n, m.name); });
       if (!selected) continue;
-      const Block content = loadlist(m);
+      const Block content = loadandshow(m);
       if (!content) {
-        message("couldn't read '%s'\n", m.name.c_str());
         status = kExitFailed;
         continue;
       }
-      memberline(m, content.size);
       if (picture && m.contentkind() == kContentPlain)
         message("Not an image file!\n");
       else if (!writemember(m, content.span(), picture, format))

@@ -21,22 +21,11 @@ constexpr int64_t kEntryFields = 8;  // offset and size before the name
 bool isbigf(const Probe& probe) { return probe.starts("BIGF"); }
 
 std::vector<StoredMember> parsebigf(ByteReader& in, DirectoryRules rules, int64_t contentsize) {
-  const bool listing = rules == DirectoryRules::kListing;
   in.seek(kCountAt);
   // The whole 32-bit count: taking only its low half would drop members.
   const uint32_t count = in.u32be();
   in.seek(kEntriesAt);
-  std::vector<StoredMember> members;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (listing && static_cast<int64_t>(in.pos()) >= contentsize) break;
-    StoredMember m;
-    m.offset = in.u32be();
-    m.size = in.u32be();
-    m.name = readtext(in);
-    if (listing && m.name.empty()) break;
-    members.push_back(std::move(m));
-  }
-  return members;
+  return parseentries(in, count, 4, rules, contentsize);
 }
 
 std::unique_ptr<DirArray> readbigf(PackEntry& container) {

@@ -23,20 +23,9 @@ constexpr int64_t kMaxCount = 0xFFFF;
 bool isc0fb(const Probe& probe) { return probe.bytes[0] == 0xC0 && probe.bytes[1] == 0xFB; }
 
 std::vector<StoredMember> parsec0fb(ByteReader& in, DirectoryRules rules, int64_t contentsize) {
-  const bool listing = rules == DirectoryRules::kListing;
   in.seek(kCountAt);
   const uint16_t count = in.u16be();
-  std::vector<StoredMember> members;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (listing && static_cast<int64_t>(in.pos()) >= contentsize) break;
-    StoredMember m;
-    m.offset = in.u24be();
-    m.size = in.u24be();
-    m.name = readtext(in);
-    if (listing && m.name.empty()) break;
-    members.push_back(std::move(m));
-  }
-  return members;
+  return parseentries(in, count, 3, rules, contentsize);
 }
 
 std::unique_ptr<DirArray> readc0fb(PackEntry& container) {

@@ -56,6 +56,12 @@ std::vector<StoredMember> parsefst(ByteReader& in, DirectoryRules rules, int64_t
 
 // ---- Building blocks ---------------------------------------------------------------
 
+// The entries of a BIGF or C0FB directory from the reader's position: per
+// member a big-endian offset and size of `width` bytes each, then the
+// zero-terminated name; `count` of them, under `rules`.
+std::vector<StoredMember> parseentries(ByteReader& in, uint32_t count, int width, DirectoryRules rules,
+                                       int64_t contentsize);
+
 // Appends a member of a plain pack layout (BIGF, C0FB, FST, MAS, APUK): its
 // label is "----", its place in the container as stored.
 void addpackmember(DirArray& dir, const PackEntry& container, std::string name, int32_t offset, int32_t size);

@@ -50,6 +50,23 @@ std::string readtext(ByteReader& in) {
   return std::string(rest.begin(), end);
 }
 
+std::vector<StoredMember> parseentries(ByteReader& in, uint32_t count, int width, DirectoryRules rules,
+                                       int64_t contentsize) {
+  const bool listing = rules == DirectoryRules::kListing;
+  auto field = [&in, width] { return width == 4 ? in.u32be() : in.u24be(); };
+  std::vector<StoredMember> members;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (listing && static_cast<int64_t>(in.pos()) >= contentsize) break;
+    StoredMember m;
+    m.offset = field();
+    m.size = field();
+    m.name = readtext(in);
+    if (listing && m.name.empty()) break;
+    members.push_back(std::move(m));
+  }
+  return members;
+}
+
 std::string readfield(ByteReader& in, size_t width) {
   const auto field = in.bytes(width);
   const auto end = std::find(field.begin(), field.end(), uint8_t{0});
