@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(build-essential cmake pkg-config clang libgtest-dev libpng-dev libjpeg-dev zlib1g-dev
+packages=(build-essential cmake pkg-config clang libclang-rt-14-dev libgtest-dev libpng-dev libjpeg-dev zlib1g-dev
           python3 python3-pil netpbm imagemagick pngcheck libjpeg-turbo-progs pngquant)
 missing=()
 for p in "${packages[@]}"; do
