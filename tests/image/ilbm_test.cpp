@@ -26,7 +26,8 @@ struct Decoded {
 
 Decoded decode(const Bytes8& bytes) {
   Decoded d;
-  d.result = readilbm(d.image, bytes);
+  ImageResult result;
+  d.result = readilbm(d.image, bytes, result);
   return d;
 }
 
@@ -444,12 +445,12 @@ TEST(IlbmReader, RefusedFiles) {
 TEST(IlbmReader, LoadimageReadsIlbmFiles) {
   const Bytes8 p = {1, 2, 3, 0};
   Image image;
-  ASSERT_EQ(loadimage(image, form({bmhd(4, 1, 2), chunk("CMAP", kFourColours), chunk("BODY", planar(p, 4, 1, 2))})), 1);
+  ASSERT_EQ(loadimage(image, form({bmhd(4, 1, 2), chunk("CMAP", kFourColours), chunk("BODY", planar(p, 4, 1, 2))})).status, 1);
   EXPECT_EQ(image.kind, ImageKind::Indexed);
   EXPECT_EQ(std::string(image.formatTag), "IFF");
   EXPECT_EQ(rgbof(image), (Bytes8{255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0}));
   Image deep;
-  ASSERT_EQ(loadimage(deep, form({bmhd(4, 1, 24), chunk("BODY", Bytes8(24 * 2, 0xFF))})), 1);
+  ASSERT_EQ(loadimage(deep, form({bmhd(4, 1, 24), chunk("BODY", Bytes8(24 * 2, 0xFF))})).status, 1);
   EXPECT_EQ(deep.width, 64);
   EXPECT_EQ(deep.height, 64);
 }

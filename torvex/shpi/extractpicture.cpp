@@ -15,7 +15,9 @@ int16_t savepicture(const PackEntry& member, std::span<const uint8_t> content, i
   ShpiPicture picture;
   if (member.contentkind() == kContentWholeFile || !decodepicture(content, picture, paletteof(member)))
     fatal(kNotAnImage, member.name.c_str());
-  if (!saveimage(static_cast<int16_t>(format), member.name.c_str(), picture)) fatal(kWriteFailed, member.name.c_str());
+  const ImageResult saved = saveimage(static_cast<int16_t>(format), member.name.c_str(), picture);
+  if (saved.refused()) fatal("%s", saved.refusal.c_str());
+  if (!saved) fatal(kWriteFailed, member.name.c_str());
   return 1;
 }
 
