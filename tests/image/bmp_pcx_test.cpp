@@ -178,11 +178,12 @@ TEST_F(Tools, PcxHandBuiltLayouts) {
     uint8_t encoding;
     std::vector<uint8_t> data;
     std::vector<uint8_t> indices;
+    size_t missing = 0;  // trailing pixels not in the file: no colour at all
   } cases[] = {
       {"encoding 0 reads every byte as a pixel", 4, 2, 0, {0xC0, 0xFF, 1, 2, 3, 0xC5, 0xC1, 9}, {0xC0, 0xFF, 1, 2, 3, 0xC5, 0xC1, 9}},
       {"a run past the row's end loses its excess", 3, 2, 1, {0xC5, 7, 1, 2, 3}, {7, 7, 7, 1, 2, 3}},
       {"a run of zero stores nothing", 2, 1, 1, {0xC0, 0x55, 0xC1, 200, 4}, {200, 4}},
-      {"data that ends early leaves zeros", 3, 2, 1, {0xC2, 9, 5}, {9, 9, 5, 0, 0, 0}},
+      {"data that ends early leaves zeros", 3, 2, 1, {0xC2, 9, 5}, {9, 9, 5, 0, 0, 0}, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -192,6 +193,16 @@ TEST_F(Tools, PcxHandBuiltLayouts) {
     EXPECT_EQ(indicesof(l.image), c.indices);
     EXPECT_EQ(l.image.palette[200], (Rgba{200, 55, 7, 255}));
     EXPECT_EQ(l.image.rgb[0], l.image.palette[c.indices[0]].r);
+    // Pixels past the end of the data are not read as index 0: their
+    // colour stays zero too (entry 0 here is 0, 255, 7).
+    const std::vector<uint8_t> rgb = rgbof(l.image);
+    for (size_t i = 0; i < c.indices.size(); ++i) {
+      const bool missing = i >= c.indices.size() - c.missing;
+      const Rgba colour = missing ? Rgba{} : l.image.palette[c.indices[i]];
+      EXPECT_EQ((std::vector<uint8_t>{rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]}),
+                (std::vector<uint8_t>{colour.r, colour.g, colour.b}))
+          << "pixel " << i;
+    }
   }
 }
 

@@ -431,6 +431,9 @@ TEST(IlbmReader, RefusedFiles) {
       {"24 planes", form({bmhd(4, 4, 24), body})},
       {"too large", form({bmhd(65535, 65535, 1), body})},
       {"header only", Bytes8{'F', 'O', 'R', 'M', 0, 0, 0, 4, 'I', 'L', 'B', 'M'}},
+      // A length that points 8 bytes short of 4 GiB on: the walk ends there
+      // (a 32-bit position would wrap round to the same chunk for ever).
+      {"chunk claiming almost 4 GiB", form({bmhd(4, 4, 2), Bytes8{'A', 'N', 'N', 'O', 0xFF, 0xFF, 0xFF, 0xF8}, body})},
   };
   for (const auto& [label, file] : cases) {
     SCOPED_TRACE(label);

@@ -198,11 +198,13 @@ TEST(Remap, AgreesWithBruteForceEverywhere) {
 
 TEST(Remap, NeverReturnsTheExcludedIndex) {
   std::vector<uint8_t> palette = {10, 20, 30, 200, 200, 200, 0, 0, 0};
+  // Two remaps at once, asked in turn: each keeps its own map.
   ColourRemap without(palette.data(), 3, 3, 0);
-  EXPECT_EQ(without.nearest(10, 20, 30), 2);
-  EXPECT_EQ(without.nearest(12, 22, 28), 2);
   ColourRemap with(palette.data(), 3, 3, -1);
+  EXPECT_EQ(without.nearest(10, 20, 30), 2);
   EXPECT_EQ(with.nearest(10, 20, 30), 0);
+  EXPECT_EQ(without.nearest(12, 22, 28), 2);
+  EXPECT_EQ(with.nearest(12, 22, 28), 0);
 }
 
 }  // namespace

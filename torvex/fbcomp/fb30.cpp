@@ -40,15 +40,16 @@ class BitReader {
       count_ += 8;
     }
   }
-  // The next n bits (1-32), without consuming them. Needs count() >= n.
-  uint32_t peek(int n) const { return static_cast<uint32_t>(bits_ >> (64 - n)); }
-  void skip(int n) {
-    bits_ <<= n;
-    count_ -= n;
+  // The next `count` bits (1-32), without consuming them; at least that
+  // many must be buffered.
+  uint32_t peek(int count) const { return static_cast<uint32_t>(bits_ >> (64 - count)); }
+  void skip(int count) {
+    bits_ <<= count;
+    count_ -= count;
   }
-  uint32_t take(int n) {
-    const uint32_t v = peek(n);
-    skip(n);
+  uint32_t take(int count) {
+    const uint32_t v = peek(count);
+    skip(count);
     return v;
   }
   // True once a bit past the end of the input has been consumed: the zero

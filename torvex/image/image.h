@@ -132,7 +132,8 @@ class ColourRemap {
   int nearest(int red, int green, int blue);
 
  private:
-  void fillcell(int red, int green, int blue);
+  // Fills the cell of the map around the entry (red/8, green/4, blue/8).
+  void fillcell(int redentry, int greenentry, int blueentry);
 
   MemPtr<uint16_t[]> map_;  // [red/8][green/4][blue/8]: index + 1, 0 not yet computed
   uint8_t colours_[256][3] = {};

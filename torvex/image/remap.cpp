@@ -47,9 +47,9 @@ int ColourRemap::nearest(int red, int green, int blue) {
   return *entry == 0 ? 0 : *entry - 1;
 }
 
-// Fills the map cell that holds the entry (r, g, b) of the map.
-void ColourRemap::fillcell(int r, int g, int b) {
-  const int rbase = r & ~(kCellRed - 1), gbase = g & ~(kCellGreen - 1), bbase = b & ~(kCellBlue - 1);
+void ColourRemap::fillcell(int redentry, int greenentry, int blueentry) {
+  const int rbase = redentry & ~(kCellRed - 1), gbase = greenentry & ~(kCellGreen - 1),
+            bbase = blueentry & ~(kCellBlue - 1);
   const int r0 = 8 * rbase + 4, g0 = 4 * gbase + 2, b0 = 8 * bbase + 4;
 
   // Box distances prune the palette: a colour whose nearest point of the box

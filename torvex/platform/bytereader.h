@@ -45,23 +45,23 @@ class ByteReader {
     if (pos > data_.size()) throw ParseError{};
     pos_ = pos;
   }
-  std::span<const uint8_t> peek(size_t n) const {
-    need(n);
-    return data_.subspan(pos_, n);
+  std::span<const uint8_t> peek(size_t count) const {
+    need(count);
+    return data_.subspan(pos_, count);
   }
-  std::span<const uint8_t> bytes(size_t n) {
-    need(n);
-    auto out = data_.subspan(pos_, n);
-    pos_ += n;
+  std::span<const uint8_t> bytes(size_t count) {
+    need(count);
+    auto out = data_.subspan(pos_, count);
+    pos_ += count;
     return out;
   }
 
-  void skip(size_t n) {
-    if (n > remaining()) [[unlikely]] {
-      pastend(n);
+  void skip(size_t count) {
+    if (count > remaining()) [[unlikely]] {
+      pastend(count);
       return;
     }
-    pos_ += n;
+    pos_ += count;
   }
   // Fills `to` with the next to.size() bytes.
   void read(std::span<uint8_t> to) {
@@ -104,8 +104,8 @@ class ByteReader {
   }
 
  private:
-  void need(size_t n) const {
-    if (n > data_.size() - pos_) throw ParseError{};
+  void need(size_t count) const {
+    if (count > data_.size() - pos_) throw ParseError{};
   }
 
   // The next N bytes of a number: from the data, or, for a zero-filling
@@ -126,11 +126,11 @@ class ByteReader {
     return out;
   }
 
-  // A step of n bytes that passes the end: fails, or moves to the end and
-  // counts the bytes past it as zeros read.
-  void pastend(size_t n) {
+  // A step of `count` bytes that passes the end: fails, or moves to the end
+  // and counts the bytes past it as zeros read.
+  void pastend(size_t count) {
     if (!zerofill_) throw ParseError{};
-    zeros_ += n - remaining();
+    zeros_ += count - remaining();
     pos_ = data_.size();
   }
 
@@ -245,17 +245,17 @@ class LzOutput {
 };
 
 // Little helpers for fixed positions that a caller has already bounds-checked.
-inline uint16_t peek16le(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline uint32_t peek32le(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
+inline uint16_t peek16le(const uint8_t* at) { return static_cast<uint16_t>(at[0] | at[1] << 8); }
+inline uint32_t peek32le(const uint8_t* at) {
+  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
+         static_cast<uint32_t>(at[3]) << 24;
 }
-inline uint16_t peek16be(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-inline uint32_t peek24be(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
+inline uint16_t peek16be(const uint8_t* at) { return static_cast<uint16_t>(at[0] << 8 | at[1]); }
+inline uint32_t peek24be(const uint8_t* at) {
+  return static_cast<uint32_t>(at[0]) << 16 | static_cast<uint32_t>(at[1]) << 8 | at[2];
 }
-inline uint32_t peek32be(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];
+inline uint32_t peek32be(const uint8_t* at) {
+  return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 | static_cast<uint32_t>(at[2]) << 8 | at[3];
 }
 
 }  // namespace torvex
