@@ -2,6 +2,7 @@
 // tools' decoders give; our files are read back by Pillow.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -99,8 +100,10 @@ TEST_F(Tools, BmpStoredTopRowFirst) {
   auto bytes = readbytes(dir / "up.bmp");
   // Negate the height and reverse the rows: the same picture, top row first.
   const size_t stride = 16;
-  std::vector<uint8_t> flipped(bytes.begin(), bytes.begin() + 54);
-  for (int row = 2; row >= 0; --row) flipped.insert(flipped.end(), bytes.begin() + 54 + row * stride, bytes.begin() + 54 + (row + 1) * stride);
+  ASSERT_EQ(bytes.size(), 54 + 3 * stride);
+  std::vector<uint8_t> flipped = bytes;
+  for (int row = 0; row < 3; ++row)
+    std::copy_n(bytes.begin() + 54 + (2 - row) * stride, stride, flipped.begin() + 54 + row * stride);
   flipped[22] = static_cast<uint8_t>(-3);
   flipped[23] = flipped[24] = flipped[25] = 0xFF;
   writebytes(dir / "down.bmp", flipped);
@@ -116,7 +119,7 @@ TEST_F(Tools, RefusedBmpBecomesThePlaceholder) {
   EXPECT_TRUE(isplaceholder(loadpath(dir / "rle.bmp")));
 
   auto cut = handbmp(16, 0);
-  cut.resize(cut.size() - 3);  // the top row is short
+  cut.erase(cut.end() - 3, cut.end());  // the top row is short
   auto oddheader = handbmp(16, 0);
   oddheader[14] = 50;  // a header size between 13 and 63 reads no fields
   auto negativegap = handbmp(16, 0);
