@@ -49,8 +49,6 @@ const ImageFormatRow* rowfor(int16_t number) {
 
 }  // namespace
 
-std::span<const ImageFormatRow> imageformats() { return kFormats; }
-
 ImageResult loadimage(Image& image, std::span<const uint8_t> bytes) {
   ImageResult result;
   image.indexed.reset();

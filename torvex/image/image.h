@@ -92,7 +92,6 @@ struct ImageFormatRow {
   ImageReader load;   // null: not readable
   ImageWriter save;   // null: not writable
 };
-std::span<const ImageFormatRow> imageformats();
 
 // Status 0 when the first bytes match no format, else 1 (a failing reader
 // leaves the 64x64 placeholder); afterwards `rgb` is always set.

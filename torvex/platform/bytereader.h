@@ -63,12 +63,14 @@ class ByteReader {
     }
     pos_ += count;
   }
-  // Fills `to` with the next to.size() bytes.
+  // Fills `to` with the next to.size() bytes. (Empty spans may hold null
+  // pointers, which memcpy must never see, not even for zero bytes.)
   void read(std::span<uint8_t> to) {
+    if (to.empty()) return;
     if (to.size() > remaining()) [[unlikely]] {
       const size_t have = remaining();
       pastend(to.size());
-      std::memcpy(to.data(), data_.data() + data_.size() - have, have);
+      if (have != 0) std::memcpy(to.data(), data_.data() + data_.size() - have, have);
       std::memset(to.data() + have, 0, to.size() - have);
       return;
     }
@@ -181,7 +183,7 @@ class LzOutput {
       // the input) and written (into later output or the spare bytes).
       copy16(out_, from);
       for (size_t i = 16; i < count; i += 16) copy16(out_ + i, from + i);
-    } else {
+    } else if (count != 0) {  // `from` may be null for an empty input
       std::memcpy(out_, from, count);
     }
     out_ += count;
@@ -202,7 +204,9 @@ class LzOutput {
   }
 
   // Clears everything behind the output, spare bytes included.
-  void finish() { std::memset(out_, 0, static_cast<size_t>(bufferend_ - out_)); }
+  void finish() {
+    if (out_ != bufferend_) std::memset(out_, 0, static_cast<size_t>(bufferend_ - out_));
+  }
 
  private:
   static void copy8(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 8); }
