@@ -89,7 +89,8 @@ int main(int argc, char** argv) {
     if (mode == "decode") {
       const Block file = loadfile(path.c_str());
       Image image;
-      readgif(image, file.span());
+      ImageResult result;
+      readgif(image, file.span(), result);
       return image.rgb ? 0 : 1;
     }
     if (mode == "loop") {
@@ -107,7 +108,8 @@ int main(int argc, char** argv) {
       for (int i = 0; i < runs; ++i) {
         auto t0 = std::chrono::steady_clock::now();
         Image image;
-        readgif(image, file.span());
+        ImageResult result;
+        readgif(image, file.span(), result);
         auto t1 = std::chrono::steady_clock::now();
         dec.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
         if (std::memcmp(image.indexed.get(), p.indexed.data(), p.indexed.size()) != 0) {

@@ -16,7 +16,6 @@
 
 #include "torvex/image/formats.h"
 #include "torvex/image/image.h"
-#include "torvex/image/quantize.h"
 #include "torvex/platform/platform.h"
 
 using namespace torvex;
@@ -77,18 +76,18 @@ int main(int argc, char** argv) {
   }
   const size_t pixels = static_cast<size_t>(width) * height;
 
-  // dl1quant: the first call also builds the lookup tables.
   std::vector<uint8_t> out(pixels);
   uint8_t palette[3][256];
+  int colourcount = 0;
   std::vector<double> times;
   for (int run = 0; run < 11; ++run) {
     const auto a = Clock::now();
-    dl1quant(rgb.data(), out.data(), width, height, 255, palette);
+    dl1quant(rgb.data(), out.data(), width, height, 255, palette, &colourcount);
     times.push_back(millis(a, Clock::now()));
   }
   std::sort(times.begin() + 1, times.end());
   std::printf("dl1quant %dx%d to 255 colours: first call %.1f ms, median of 10 more %.1f ms, best %.1f ms (%d colours)\n",
-              width, height, times[0], times[5], times[1], quantstate().count);
+              width, height, times[0], times[5], times[1], colourcount);
 
   std::vector<uint8_t> mapped(pixels * 3 + 4);
   for (size_t i = 0; i < pixels; ++i)
@@ -117,16 +116,15 @@ int main(int argc, char** argv) {
   const int lookups = 1 << 20;
   std::vector<uint8_t> colours(static_cast<size_t>(lookups) * 3);
   for (auto& v : colours) v = static_cast<uint8_t>(random());
-  remapbegin(entries.data(), 256, 3, -1);
+  ColourRemap remap(entries.data(), 256, 3, -1);
   unsigned checksum = 0;
   for (int pass = 0; pass < 2; ++pass) {
     const auto a = Clock::now();
-    for (int i = 0; i < lookups; ++i) checksum += static_cast<unsigned>(remapcolour(colours[i * 3], colours[i * 3 + 1], colours[i * 3 + 2]));
+    for (int i = 0; i < lookups; ++i) checksum += static_cast<unsigned>(remap.nearest(colours[i * 3], colours[i * 3 + 1], colours[i * 3 + 2]));
     const double ms = millis(a, Clock::now());
     std::printf("remap %s map: %d lookups in %.1f ms, %.1f M lookups/s\n", pass == 0 ? "empty" : "filled", lookups, ms,
                 lookups / ms / 1000.0);
   }
-  remapend();
   std::printf("(checksum %u)\n", checksum);
   return 0;
 }

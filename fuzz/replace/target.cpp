@@ -20,7 +20,8 @@ torvex::RebuildEvents events;  // what the rebuild says along the way is beside 
 void setup() {
   torvex::fuzz::quietservices();
   constexpr int kSide = 12;
-  torvex::prepareimage(picture, 3, kSide, kSide);
+  torvex::ImageResult prepared;
+  torvex::prepareimage(picture, 3, kSide, kSide, prepared);
   picture.kind = torvex::Indexed;
   for (int i = 0; i < kSide * kSide; ++i) {
     const bool border = i % kSide == 0 || i / kSide == 0 || i % kSide == kSide - 1 || i / kSide == kSide - 1;
@@ -28,7 +29,7 @@ void setup() {
   }
   for (int k = 0; k < 256; ++k)
     picture.palette[static_cast<size_t>(k)] = {uint8_t(k * 3), uint8_t(255 - k), uint8_t(k * 7), 255};
-  torvex::completeimage(picture);
+  (void)torvex::completeimage(picture);
   userpalette.assign(2000, 0);
   userpalette[0] = 0x24;
   userpalette[4] = 200;

@@ -2,6 +2,7 @@
 // tools' decoders give; our files are read back by Pillow.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -99,8 +100,10 @@ TEST_F(Tools, BmpStoredTopRowFirst) {
   auto bytes = readbytes(dir / "up.bmp");
   // Negate the height and reverse the rows: the same picture, top row first.
   const size_t stride = 16;
-  std::vector<uint8_t> flipped(bytes.begin(), bytes.begin() + 54);
-  for (int row = 2; row >= 0; --row) flipped.insert(flipped.end(), bytes.begin() + 54 + row * stride, bytes.begin() + 54 + (row + 1) * stride);
+  ASSERT_EQ(bytes.size(), 54 + 3 * stride);
+  std::vector<uint8_t> flipped = bytes;
+  for (int row = 0; row < 3; ++row)
+    std::copy_n(bytes.begin() + 54 + (2 - row) * stride, stride, flipped.begin() + 54 + row * stride);
   flipped[22] = static_cast<uint8_t>(-3);
   flipped[23] = flipped[24] = flipped[25] = 0xFF;
   writebytes(dir / "down.bmp", flipped);
@@ -116,7 +119,7 @@ TEST_F(Tools, RefusedBmpBecomesThePlaceholder) {
   EXPECT_TRUE(isplaceholder(loadpath(dir / "rle.bmp")));
 
   auto cut = handbmp(16, 0);
-  cut.resize(cut.size() - 3);  // the top row is short
+  cut.erase(cut.end() - 3, cut.end());  // the top row is short
   auto oddheader = handbmp(16, 0);
   oddheader[14] = 50;  // a header size between 13 and 63 reads no fields
   auto negativegap = handbmp(16, 0);
@@ -178,11 +181,12 @@ TEST_F(Tools, PcxHandBuiltLayouts) {
     uint8_t encoding;
     std::vector<uint8_t> data;
     std::vector<uint8_t> indices;
+    size_t missing = 0;  // trailing pixels not in the file: no colour at all
   } cases[] = {
       {"encoding 0 reads every byte as a pixel", 4, 2, 0, {0xC0, 0xFF, 1, 2, 3, 0xC5, 0xC1, 9}, {0xC0, 0xFF, 1, 2, 3, 0xC5, 0xC1, 9}},
       {"a run past the row's end loses its excess", 3, 2, 1, {0xC5, 7, 1, 2, 3}, {7, 7, 7, 1, 2, 3}},
       {"a run of zero stores nothing", 2, 1, 1, {0xC0, 0x55, 0xC1, 200, 4}, {200, 4}},
-      {"data that ends early leaves zeros", 3, 2, 1, {0xC2, 9, 5}, {9, 9, 5, 0, 0, 0}},
+      {"data that ends early leaves zeros", 3, 2, 1, {0xC2, 9, 5}, {9, 9, 5, 0, 0, 0}, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -192,6 +196,16 @@ TEST_F(Tools, PcxHandBuiltLayouts) {
     EXPECT_EQ(indicesof(l.image), c.indices);
     EXPECT_EQ(l.image.palette[200], (Rgba{200, 55, 7, 255}));
     EXPECT_EQ(l.image.rgb[0], l.image.palette[c.indices[0]].r);
+    // Pixels past the end of the data are not read as index 0: their
+    // colour stays zero too (entry 0 here is 0, 255, 7).
+    const std::vector<uint8_t> rgb = rgbof(l.image);
+    for (size_t i = 0; i < c.indices.size(); ++i) {
+      const bool missing = i >= c.indices.size() - c.missing;
+      const Rgba colour = missing ? Rgba{} : l.image.palette[c.indices[i]];
+      EXPECT_EQ((std::vector<uint8_t>{rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]}),
+                (std::vector<uint8_t>{colour.r, colour.g, colour.b}))
+          << "pixel " << i;
+    }
   }
 }
 
@@ -209,24 +223,27 @@ TEST_F(Tools, PcxWithoutPaletteTail) {
   bytes[bytes.size() - 769] = 11;
   ConsoleCapture console;
   Image image;
-  EXPECT_EQ(loadimage(image, bytes), 1);
-  EXPECT_EQ(console.text(), "** unsupported PCX format! **\n");
+  const ImageResult loaded = loadimage(image, bytes);
+  EXPECT_EQ(loaded.status, 1);
+  EXPECT_EQ(loaded.notes, std::vector<std::string>{"** unsupported PCX format! **\n"});
+  EXPECT_FALSE(loaded.refused());
+  EXPECT_EQ(console.text(), "");  // the caller prints the note
   EXPECT_EQ(image.width, 3);
   EXPECT_EQ(image.height, 2);
   for (int i = 0; i < 6; ++i) EXPECT_EQ(image.indexed[i], 0);
 
   // Shorter than the tail itself: the same message, nothing read beyond.
   std::vector<uint8_t> tiny(bytes.begin(), bytes.begin() + 140);
-  console.clear();
   Image small;
-  EXPECT_EQ(loadimage(small, tiny), 1);
-  EXPECT_EQ(console.text(), "** unsupported PCX format! **\n");
+  const ImageResult cut = loadimage(small, tiny);
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_EQ(cut.notes, std::vector<std::string>{"** unsupported PCX format! **\n"});
 
   // A header that claims far more pixels than the file could hold.
   auto huge = handpcx(3, 2, 1, {1});
   huge[8] = huge[9] = huge[10] = huge[11] = 0x70;
   Image refused;
-  const Loaded l{loadimage(refused, huge), std::move(refused)};
+  const Loaded l{loadimage(refused, huge).status, std::move(refused)};
   EXPECT_TRUE(isplaceholder(l));
 }
 
@@ -245,21 +262,17 @@ TEST_F(Tools, PelTakesAllEntriesWhateverItStates) {
   const uint32_t size = static_cast<uint32_t>(b.size());
   std::memcpy(&b[2], &size, 4);
   Image image;
-  ASSERT_EQ(loadimage(image, b), 1);
+  ASSERT_EQ(loadimage(image, b).status, 1);
   EXPECT_STREQ(image.formatTag, "PEL");
   EXPECT_EQ(indicesof(image), (std::vector<uint8_t>{4, 5, 6, 1, 2, 3}));
   EXPECT_EQ(image.palette[3], (Rgba{103, 50, 3, 255}));
   EXPECT_EQ(image.palette[16], (Rgba{3, 2, 1, 255}));
   EXPECT_EQ(image.palette[17], (Rgba{0, 6, 5, 255}));
   EXPECT_EQ(image.rgb[0], 104);
-  int16_t w, h;
-  EXPECT_EQ(probeimage(b, w, h), kFormatPel);
-  EXPECT_EQ(w, 3);
-  EXPECT_EQ(h, 2);
 
   b.resize(100);  // the pixels are gone
   Image cut;
-  const Loaded l{loadimage(cut, b), std::move(cut)};
+  const Loaded l{loadimage(cut, b).status, std::move(cut)};
   EXPECT_TRUE(isplaceholder(l));
 }
 
@@ -306,9 +319,9 @@ TEST_F(Tools, BmpAndPcxWritersReadBackByPillow) {
     for (uint8_t i : idx) expected.insert(expected.end(), {palette[i].r, palette[i].g, palette[i].b});
 
     const auto bmp8 = (dir / "w8.bmp").string(), bmp24 = (dir / "w24.bmp").string(), pcx = (dir / "w.pcx").string();
-    ASSERT_EQ(writebmp(bmp8.c_str(), rgb.data(), idx.data(), width, height, palette, nullptr), 1);
-    ASSERT_EQ(writebmp(bmp24.c_str(), rgb.data(), nullptr, width, height, palette, nullptr), 1);
-    ASSERT_EQ(writepcx(pcx.c_str(), rgb.data(), idx.data(), width, height, palette, nullptr), 1);
+    ASSERT_EQ(writebmp(bmp8.c_str(), rgb.data(), idx.data(), width, height, palette, nullptr).status, 1);
+    ASSERT_EQ(writebmp(bmp24.c_str(), rgb.data(), nullptr, width, height, palette, nullptr).status, 1);
+    ASSERT_EQ(writepcx(pcx.c_str(), rgb.data(), idx.data(), width, height, palette, nullptr).status, 1);
 
     EXPECT_EQ(pillowindices(dir, "w8.bmp"), idx);
     EXPECT_EQ(pillowpalette(dir, "w8.bmp"), rgbtriples(palette));
@@ -325,7 +338,7 @@ TEST_F(Tools, PcxWriterQuantizesTruecolour) {
   const auto rgb = testrgb(width, height);
   Palette palette = testpalette();
   const auto file = (dir / "q.pcx").string();
-  ASSERT_EQ(writepcx(file.c_str(), rgb.data(), nullptr, width, height, palette, nullptr), 1);
+  ASSERT_EQ(writepcx(file.c_str(), rgb.data(), nullptr, width, height, palette, nullptr).status, 1);
   const auto indices = pillowindices(dir, "q.pcx");
   const auto colours = pillowpalette(dir, "q.pcx");
   EXPECT_EQ(colours[0], palette[0].r);  // entry 0 keeps its colour and no pixel uses it
@@ -354,7 +367,7 @@ TEST(PcxWriter, RunsAsExactBytes) {
     const auto file = (dir / "r.pcx").string();
     const int width = static_cast<int>(c.row.size());
     std::vector<uint8_t> rgb(width * 3 + 4);
-    ASSERT_EQ(writepcx(file.c_str(), rgb.data(), c.row.data(), width, 1, palette, nullptr), 1);
+    ASSERT_EQ(writepcx(file.c_str(), rgb.data(), c.row.data(), width, 1, palette, nullptr).status, 1);
     const auto bytes = readbytes(file);
     ASSERT_EQ(bytes.size(), 128 + c.bytes.size() + 769);
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 128, bytes.end() - 769), c.bytes);
@@ -374,7 +387,7 @@ TEST(PcxWriter, WideRowsAreNotCut) {
   for (int i = 0; i < width; ++i) row[i] = static_cast<uint8_t>(192 + i % 2);
   std::vector<uint8_t> rgb(width * 3 + 4);
   const auto file = (dir / "wide.pcx").string();
-  ASSERT_EQ(writepcx(file.c_str(), rgb.data(), row.data(), width, 1, testpalette(), nullptr), 1);
+  ASSERT_EQ(writepcx(file.c_str(), rgb.data(), row.data(), width, 1, testpalette(), nullptr).status, 1);
   Loaded l = loadpath(file);
   ASSERT_EQ(l.image.width, width);
   EXPECT_EQ(indicesof(l.image), row);

@@ -24,7 +24,8 @@ struct Decoded {
 
 Decoded decode(const std::vector<uint8_t>& bytes) {
   Decoded d;
-  d.result = readgif(d.image, bytes);
+  ImageResult result;
+  d.result = readgif(d.image, bytes, result);
   return d;
 }
 
@@ -427,7 +428,7 @@ std::vector<int> unpacklzw(const std::vector<uint8_t>& data, std::vector<int>* w
 }
 
 std::vector<uint8_t> writeandread(const Indexed& p, const fs::path& file) {
-  EXPECT_EQ(writegif(file.c_str(), nullptr, p.pixels.data(), p.width, p.height, p.palette, nullptr), 1);
+  EXPECT_EQ(writegif(file.c_str(), nullptr, p.pixels.data(), p.width, p.height, p.palette, nullptr).status, 1);
   return test::readbytes(file);
 }
 
@@ -537,7 +538,7 @@ TEST(GifWriter, QuantizesTrueColourPictures) {
   const Source s = bands(50, 40);
   Palette palette{};
   palette[0] = Rgba{1, 2, 3, 0};
-  ASSERT_EQ(writegif((dir / "x.gif").c_str(), s.rgb.data(), nullptr, s.width, s.height, palette, nullptr), 1);
+  ASSERT_EQ(writegif((dir / "x.gif").c_str(), s.rgb.data(), nullptr, s.width, s.height, palette, nullptr).status, 1);
   const Picture pil = test::pillowread(dir / "x.gif", dir.path());
   ASSERT_EQ(pil.width, s.width);
   EXPECT_EQ(pil.transparency, 0);
@@ -556,14 +557,14 @@ TEST(GifReader, LoadimageReadsGifFiles) {
   s.width = 4;
   s.codes = {4, 3, 2, 1, 0, 5};
   Image image;
-  ASSERT_EQ(loadimage(image, buildgif(s)), 1);
+  ASSERT_EQ(loadimage(image, buildgif(s)).status, 1);
   EXPECT_EQ(image.kind, ImageKind::Indexed);
   EXPECT_EQ(image.pixelBytes, 4);
   EXPECT_EQ(rgbof(image), (std::vector<uint8_t>{0, 0, 200, 0, 200, 0, 200, 0, 0, 10, 20, 30}));
   // A file that ends before its first image is the 64x64 placeholder.
   Image empty;
   const std::vector<uint8_t> noimage = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0};
-  ASSERT_EQ(loadimage(empty, noimage), 1);
+  ASSERT_EQ(loadimage(empty, noimage).status, 1);
   EXPECT_EQ(empty.width, 64);
   EXPECT_EQ(empty.height, 64);
 }
@@ -571,7 +572,7 @@ TEST(GifReader, LoadimageReadsGifFiles) {
 TEST(GifWriter, RefusesAnOutputThatCannotBeCreated) {
   TempDir dir;
   const Indexed p{1, 1, {0}, rainbow()};
-  EXPECT_EQ(writegif((dir / "missing" / "x.gif").c_str(), nullptr, p.pixels.data(), 1, 1, p.palette, nullptr), 0);
+  EXPECT_EQ(writegif((dir / "missing" / "x.gif").c_str(), nullptr, p.pixels.data(), 1, 1, p.palette, nullptr).status, 0);
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ inline Loaded loadpath(const fs::path& file, Image start = Image{}) {
   Loaded out;
   out.image = std::move(start);
   const auto bytes = readbytes(file);
-  out.result = loadimage(out.image, bytes);
+  out.result = loadimage(out.image, bytes).status;
   return out;
 }
 

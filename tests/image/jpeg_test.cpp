@@ -88,7 +88,7 @@ TEST_F(Jpeg, UnreadableFilesBecomeThePlaceholder) {
   for (size_t i = 0; i < files.size(); ++i) {
     ConsoleCapture console;
     Image image;
-    const Loaded l{loadimage(image, files[i]), std::move(image)};
+    const Loaded l{loadimage(image, files[i]).status, std::move(image)};
     EXPECT_TRUE(isplaceholder(l)) << i;
     EXPECT_EQ(console.text(), "") << i;
   }

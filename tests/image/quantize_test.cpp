@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "torvex/image/image.h"
-#include "torvex/image/quantize.h"
 
 namespace torvex {
 namespace {
@@ -33,8 +32,9 @@ TEST(Quantizer, FewBinsKeepTheirCentres) {
   const auto rgb = pixelsof(colours);
   std::vector<uint8_t> out(colours.size());
   uint8_t palette[3][256];
-  ASSERT_EQ(dl1quant(rgb.data(), out.data(), 1, static_cast<int>(colours.size()), 255, palette), 1);
-  EXPECT_EQ(quantstate().count, 10);
+  int count = 0;
+  ASSERT_EQ(dl1quant(rgb.data(), out.data(), 1, static_cast<int>(colours.size()), 255, palette, &count), 1);
+  EXPECT_EQ(count, 10);
   for (size_t i = 0; i < colours.size(); ++i) {
     const int k = out[i];
     ASSERT_LT(k, 10);
@@ -54,15 +54,22 @@ TEST(Quantizer, ManyBinsReduceToExactly255AndSkipIndexZero) {
   for (size_t i = 0; i < static_cast<size_t>(width * height * 3); ++i) rgb[i] = static_cast<uint8_t>(random());
   Palette palette{};
   palette[0] = Rgba{1, 2, 3, 4};
-  Bytes indexed = quantizeimage(rgb.data(), palette, width, height);
-  EXPECT_EQ(quantstate().count, 255);
+  ImageResult result;
+  Bytes indexed = quantizeimage(rgb.data(), palette, width, height, result);
+  ASSERT_TRUE(indexed);
+  EXPECT_FALSE(result.refused());
   const auto* first = indexed.get();
   EXPECT_EQ(*std::min_element(first, first + width * height), 1);
   EXPECT_EQ(palette[0], (Rgba{1, 2, 3, 4}));  // entry 0 is left alone
-  for (int i = 1; i < 256; ++i) {
-    EXPECT_EQ(palette[i].a, 255);
-    EXPECT_EQ(palette[i].r, quantstate().palette[0][i - 1]);
-  }
+
+  // The same as dl1quant's 255 colours, one index and one entry up.
+  std::vector<uint8_t> plain(width * height);
+  uint8_t planes[3][256];
+  int count = 0;
+  ASSERT_EQ(dl1quant(rgb.data(), plain.data(), width, height, 255, planes, &count), 1);
+  EXPECT_EQ(count, 255);
+  for (int i = 1; i < 256; ++i) EXPECT_EQ(palette[i], (Rgba{planes[0][i - 1], planes[1][i - 1], planes[2][i - 1], 255})) << i;
+  for (int i = 0; i < width * height; ++i) ASSERT_EQ(indexed[i], plain[i] + 1) << i;
 }
 
 TEST(Quantizer, UniformRowsOfPaletteColoursMapWithoutError) {
@@ -96,8 +103,9 @@ TEST(Quantizer, EqualDistanceMapsToTheLowerIndex) {
   const auto rgb = pixelsof(colours);
   std::vector<uint8_t> out(colours.size());
   uint8_t palette[3][256];
-  ASSERT_EQ(dl1quant(rgb.data(), out.data(), 1, static_cast<int>(colours.size()), 2, palette), 1);
-  ASSERT_EQ(quantstate().count, 2);
+  int count = 0;
+  ASSERT_EQ(dl1quant(rgb.data(), out.data(), 1, static_cast<int>(colours.size()), 2, palette, &count), 1);
+  ASSERT_EQ(count, 2);
   EXPECT_EQ((std::vector<int>{palette[0][0], palette[1][0], palette[2][0]}), (std::vector<int>{4, 4, 20}));
   EXPECT_EQ((std::vector<int>{palette[0][1], palette[1][1], palette[2][1]}), (std::vector<int>{4, 4, 4}));
   EXPECT_EQ(out[0], 1);
@@ -108,10 +116,11 @@ TEST(Quantizer, EqualDistanceMapsToTheLowerIndex) {
 TEST(Quantizer, CompleteImageGivesBothForms) {
   // Truecolour: index 0 becomes the transparent black, pixels avoid it.
   Image truecolour;
-  prepareimage(truecolour, 2, 4, 2);
+  ImageResult prepared;
+  ASSERT_TRUE(prepareimage(truecolour, 2, 4, 2, prepared));
   truecolour.kind = TrueColour;
   for (int i = 0; i < 24; ++i) truecolour.rgb[i] = static_cast<uint8_t>(i * 10);
-  EXPECT_EQ(completeimage(truecolour), 1);
+  EXPECT_EQ(completeimage(truecolour).status, 1);
   ASSERT_TRUE(truecolour.indexed && truecolour.alpha);
   EXPECT_EQ(truecolour.palette[0], (Rgba{0, 0, 0, 0}));
   for (int i = 0; i < 8; ++i) {
@@ -122,14 +131,14 @@ TEST(Quantizer, CompleteImageGivesBothForms) {
   // Indexed: rgb from the palette; alpha only where the palette has it.
   for (bool translucent : {false, true}) {
     Image indexed;
-    prepareimage(indexed, 1, 3, 1);
+    ASSERT_TRUE(prepareimage(indexed, 1, 3, 1, prepared));
     indexed.kind = Indexed;
     for (int i = 0; i < 256; ++i) indexed.palette[i] = Rgba{static_cast<uint8_t>(i), 7, 9, 255};
     if (translucent) indexed.palette[2].a = 40;
     indexed.indexed[0] = 1;
     indexed.indexed[1] = 2;
     indexed.indexed[2] = 3;
-    EXPECT_EQ(completeimage(indexed), 1);
+    EXPECT_EQ(completeimage(indexed).status, 1);
     EXPECT_EQ(indexed.rgb[3], 2);
     EXPECT_EQ(indexed.rgb[4], 7);
     EXPECT_EQ(indexed.alpha[0], 255);
@@ -174,29 +183,28 @@ TEST(Remap, AgreesWithBruteForceEverywhere) {
     if (c.duplicates)
       for (int i = 128; i < 256; ++i) std::copy_n(&palette[(i - 128) * 4], 4, &palette[i * 4]);
     if (c.excluded >= 0) std::copy_n(&palette[c.excluded * 4], 4, &palette[(c.excluded + 1) * 4 + 0]);
-    remapbegin(palette.data(), c.entries, 4, c.excluded);
+    ColourRemap remap(palette.data(), c.entries, 4, c.excluded);
     int mismatches = 0;
     for (int r = 0; r < 256; r += 8)
       for (int g = 0; g < 256; g += 4)
         for (int b = 0; b < 256; b += 8) {
           // Any colour of the entry gives the same answer as its corner.
-          const int got = remapcolour(r + (g & 7), g + (b & 3), b + (r & 7));
+          const int got = remap.nearest(r + (g & 7), g + (b & 3), b + (r & 7));
           mismatches += got != bruteforce(palette, c.entries, c.excluded, r, g, b);
         }
-    remapend();
     EXPECT_EQ(mismatches, 0) << c.what;
   }
 }
 
 TEST(Remap, NeverReturnsTheExcludedIndex) {
   std::vector<uint8_t> palette = {10, 20, 30, 200, 200, 200, 0, 0, 0};
-  remapbegin(palette.data(), 3, 3, 0);
-  EXPECT_EQ(remapcolour(10, 20, 30), 2);
-  EXPECT_EQ(remapcolour(12, 22, 28), 2);
-  remapend();
-  remapbegin(palette.data(), 3, 3, -1);
-  EXPECT_EQ(remapcolour(10, 20, 30), 0);
-  remapend();
+  // Two remaps at once, asked in turn: each keeps its own map.
+  ColourRemap without(palette.data(), 3, 3, 0);
+  ColourRemap with(palette.data(), 3, 3, -1);
+  EXPECT_EQ(without.nearest(10, 20, 30), 2);
+  EXPECT_EQ(with.nearest(10, 20, 30), 0);
+  EXPECT_EQ(without.nearest(12, 22, 28), 2);
+  EXPECT_EQ(with.nearest(12, 22, 28), 0);
 }
 
 }  // namespace

@@ -235,6 +235,7 @@ TEST_F(ReplaceTest, ArgumentProblemsStopBeforeAnythingIsWritten) {
       {{"-r", "pics.fsh", "new.png", "TEXT"}, "-- 'TEXT' is no picture record: the image 'new.png' can't take its place",
        1},
       {{"-r", "pics.fsh", "broken.png", "ABCD"}, "-- unsupported or corrupt image 'broken.png'", 1},
+      {{"-r", "pics.fsh", "grey.png", "ABCD"}, "-- (PNG) image type is not PALETTE, RGB or RGB_ALPHA\n", 1},
       // A pack is not rebuilt as an SHPI file.
       {{"-r", "plain.viv", "new.png", "ABCD"}, "-- 'plain.viv' is no SHPI file", 1},
       {{"-r", "pics.fsh", "new.png"}, "unknown command or not enough parameters", 2},
@@ -243,6 +244,7 @@ TEST_F(ReplaceTest, ArgumentProblemsStopBeforeAnythingIsWritten) {
   const ByteVec original = picsfile(5, palette24(kGame));
   writebytes(dir / "pics.fsh", original);
   writebytes(dir / "broken.png", {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c'});
+  ASSERT_EQ(runpython("from PIL import Image\nImage.new('L', (4, 4)).save('grey.png')\n", dir.path()).status, 0);
   const ByteVec plain = bigfpack({{"ABCD", {1, 2, 3, 4}}});
   writebytes(dir / "plain.viv", plain);
   writepalettepng(dir, "new.png", 8, 8, kNew, framedindices(8, 8, 1));
@@ -255,6 +257,25 @@ TEST_F(ReplaceTest, ArgumentProblemsStopBeforeAnythingIsWritten) {
     EXPECT_FALSE(fs::exists(dir / "out.fsh")) << c.message;
     EXPECT_EQ(readbytes(dir / "plain.viv"), plain) << c.message;
   }
+}
+
+// A picture reader's note is printed where it arises, and the command goes
+// on with the picture as far as it was read (here all zero).
+TEST_F(ReplaceTest, PictureReaderNotesArePrintedInTheirPlace) {
+  writebytes(dir / "pics.fsh", picsfile(5, palette24(kGame)));
+  // An 8x8 PCX header (maker 10, version 5, run-length coded, maxima 7 and
+  // 7) and 64 literal zeros, without the 769-byte palette tail.
+  ByteVec pcx(128 + 64, 0);
+  pcx[0] = 10;
+  pcx[1] = 5;
+  pcx[2] = 1;
+  pcx[3] = 8;
+  pcx[8] = 7;
+  pcx[10] = 7;
+  writebytes(dir / "nopal.pcx", pcx);
+  const RunResult r = run({"-r", "pics.fsh", "nopal.pcx", "ABCD"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  expectinorder(r.out, {"reading data/image files..\n** unsupported PCX format! **\n", "creating new SHPI file"});
 }
 
 TEST_F(ReplaceTest, NewRecordTakesItsTemplatesPlaceAndTheTemplateIsDropped) {

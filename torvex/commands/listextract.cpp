@@ -48,9 +48,12 @@ bool makeparents(const std::string& name) {
 }
 
 void savepictureorstop(const PackEntry& member, std::span<const uint8_t> content, int format) {
-  switch (savepicture(member, content, format)) {
+  const PictureSave saved = savepicture(member, content, format);
+  switch (saved.status) {
     case PictureSave::kSaved:
       return;
+    case PictureSave::kRefused:
+      fatal("%s", saved.refusal.c_str());
     case PictureSave::kNotAPicture:
       fatal("'%s' is corrupt or not an image or has unknown format", member.name.c_str());
     case PictureSave::kWriteFailed:

@@ -166,6 +166,12 @@ void rebuildandwrite(DirArray& directory, std::vector<Image>& inputs, const std:
   message("%s successfully created\n", shown.c_str());
 }
 
+// Prints what the image code had to say, and stops where it refused.
+void passon(const ImageResult& result) {
+  for (const std::string& note : result.notes) report("%s", note.c_str());
+  if (result.refused()) fatal("%s", result.refusal.c_str());
+}
+
 }  // namespace
 
 std::vector<Image> readshpiinputs(std::span<const std::string> texts, DirArray& directory) {
@@ -186,8 +192,10 @@ std::vector<Image> readshpiinputs(std::span<const std::string> texts, DirArray& 
       input.indexed = std::move(bytes.data);
       input.isData = 1;
     } else {
-      if (!loadimage(input, bytes.span())) fatal("unsupported or corrupt image '%s'", file.c_str());
-      completeimage(input);
+      const ImageResult loaded = loadimage(input, bytes.span());
+      passon(loaded);
+      if (!loaded) fatal("unsupported or corrupt image '%s'", file.c_str());
+      passon(completeimage(input));
       bytes = Block{};
       input.isData = 0;
     }

@@ -4,7 +4,8 @@
 // The block is one bit stream, most significant bit first. The reader takes
 // input one byte at a time (eight at once when they are there) and never
 // looks past the block: once the input is used up it supplies zero bits and
-// counts them, and a stream that needs any of those bits is corrupt. A block
+// counts them, and a stream that needs any of those bits is corrupt. Output
+// goes through the checked LzOutput: a run is a copy from one byte back. A block
 // may end right after its end mark, or carry a padding byte after it.
 #include <bit>
 #include <cstring>
@@ -17,52 +18,49 @@ namespace {
 
 class BitReader {
  public:
-  BitReader(const uint8_t* in, const uint8_t* end) : in_(in), end_(end) {}
+  // Past the end of the block the input reads as zero bytes, which the
+  // reader counts: they are only padding to keep the buffer full.
+  explicit BitReader(std::span<const uint8_t> block) : in_(block, PastEnd::kZeros) {}
 
   // At least 56 bits are buffered afterwards (some may be padding).
   void refill() {
     if (count_ > 56) return;
-    if (end_ - in_ >= 8) {
+    if (in_.remaining() >= 8) {
       uint64_t word;
-      std::memcpy(&word, in_, 8);
+      std::memcpy(&word, in_.peek(8).data(), 8);
       if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
       bits_ |= word >> count_;
       const int bytes = (63 - count_) >> 3;
-      in_ += bytes;
+      in_.skip(static_cast<size_t>(bytes));
       count_ += bytes * 8;
       return;
     }
     while (count_ <= 56) {
-      uint64_t byte = 0;
-      if (in_ < end_)
-        byte = *in_++;
-      else
-        padding_ += 8;
-      bits_ |= byte << (56 - count_);
+      bits_ |= static_cast<uint64_t>(in_.u8()) << (56 - count_);
       count_ += 8;
     }
   }
-  // The next n bits (1-32), without consuming them. Needs count() >= n.
-  uint32_t peek(int n) const { return static_cast<uint32_t>(bits_ >> (64 - n)); }
-  void skip(int n) {
-    bits_ <<= n;
-    count_ -= n;
+  // The next `count` bits (1-32), without consuming them; at least that
+  // many must be buffered.
+  uint32_t peek(int count) const { return static_cast<uint32_t>(bits_ >> (64 - count)); }
+  void skip(int count) {
+    bits_ <<= count;
+    count_ -= count;
   }
-  uint32_t take(int n) {
-    const uint32_t v = peek(n);
-    skip(n);
+  uint32_t take(int count) {
+    const uint32_t v = peek(count);
+    skip(count);
     return v;
   }
-  // True once a bit past the end of the input has been consumed.
-  bool overrun() const { return count_ < padding_; }
+  // True once a bit past the end of the input has been consumed: the zero
+  // bits supplied past the end sit at the tail of the buffer.
+  bool overrun() const { return static_cast<uint64_t>(count_) < 8 * static_cast<uint64_t>(in_.zerosread()); }
   uint64_t raw() const { return bits_; }
 
  private:
-  const uint8_t* in_;
-  const uint8_t* end_;
+  ByteReader in_;
   uint64_t bits_ = 0;  // left-aligned
   int count_ = 0;      // bits buffered, padding included
-  int padding_ = 0;    // zero bits supplied past the end, at the tail of bits_
 };
 
 // z zero bits, a one bit, then z + 2 bits b: the number 2^(z+2) + b (4 and
@@ -157,55 +155,54 @@ bool readcode(BitReader& bits, Code& code) {
 
 }  // namespace
 
-FbStatus fbdecode30(std::span<const uint8_t> src, uint8_t* dst, int32_t size) {
-  BitReader bits(src.data(), src.data() + src.size());
+FbStatus fbdecode30(std::span<const uint8_t> src, std::span<uint8_t> buffer, size_t size) {
+  LzOutput out(buffer, size);
+  BitReader bits(src);
   bits.refill();
   bits.skip(40);  // kind and size: the header, already read by the caller
   const uint32_t escape = bits.take(8);
   Code code;
   if (bits.overrun() || !readcode(bits, code)) return FbStatus::kCorrupt;
 
-  uint8_t* out = dst;
-  uint8_t* const outend = dst + size;
-  for (;;) {
-    bits.refill();
-    if (bits.overrun()) return FbStatus::kCorrupt;
-    const uint32_t top = bits.peek(8);
-    uint32_t symbol;
-    if (const int short_len = code.fastlength[top]) {
-      symbol = code.fastsymbol[top];
-      bits.skip(short_len);
-    } else {
-      const uint32_t window = bits.peek(16);
-      int len = 9;
-      while (len < code.last && code.limit[len] <= window) ++len;
-      if (len > code.last || code.limit[len] <= window) return FbStatus::kCorrupt;
-      const int64_t index = static_cast<int64_t>(bits.take(len)) - code.base[len];
-      if (index < 0 || index >= code.total) return FbStatus::kCorrupt;
-      symbol = code.symbols[index];
+  try {
+    for (;;) {
+      bits.refill();
+      if (bits.overrun()) return FbStatus::kCorrupt;
+      const uint32_t top = bits.peek(8);
+      uint32_t symbol;
+      if (const int short_len = code.fastlength[top]) {
+        symbol = code.fastsymbol[top];
+        bits.skip(short_len);
+      } else {
+        const uint32_t window = bits.peek(16);
+        int len = 9;
+        while (len < code.last && code.limit[len] <= window) ++len;
+        if (len > code.last || code.limit[len] <= window) return FbStatus::kCorrupt;
+        const int64_t index = static_cast<int64_t>(bits.take(len)) - code.base[len];
+        if (index < 0 || index >= code.total) return FbStatus::kCorrupt;
+        symbol = code.symbols[index];
+      }
+      if (symbol != escape) {
+        out.put(static_cast<uint8_t>(symbol));
+        continue;
+      }
+      const int64_t number = readnumber(bits);
+      if (number < 0) return FbStatus::kCorrupt;
+      const int64_t repeat = number - 4;
+      if (repeat > 0) {
+        // A run repeats the last byte: the output refuses a run with no byte
+        // before it, or one longer than the room left.
+        out.copy(1, static_cast<size_t>(repeat));
+        continue;
+      }
+      bits.refill();
+      if (bits.take(1) == 1) break;  // the end mark
+      out.put(static_cast<uint8_t>(bits.take(8)));
     }
-    if (symbol != escape) {
-      if (out == outend) return FbStatus::kCorrupt;
-      *out++ = static_cast<uint8_t>(symbol);
-      continue;
-    }
-    const int64_t number = readnumber(bits);
-    if (number < 0) return FbStatus::kCorrupt;
-    const int64_t repeat = number - 4;
-    if (repeat > 0) {
-      // A run repeats the last byte; there must be one, and room for the run.
-      if (out == dst || repeat > outend - out) return FbStatus::kCorrupt;
-      std::memset(out, out[-1], static_cast<size_t>(repeat));
-      out += repeat;
-      continue;
-    }
-    bits.refill();
-    if (bits.take(1) == 1) break;  // the end mark
-    const uint32_t byte = bits.take(8);
-    if (out == outend) return FbStatus::kCorrupt;
-    *out++ = static_cast<uint8_t>(byte);
+  } catch (const ParseError&) {
+    return FbStatus::kCorrupt;
   }
-  return bits.overrun() || out != outend ? FbStatus::kCorrupt : FbStatus::kOk;
+  return bits.overrun() ? FbStatus::kCorrupt : finished(out);
 }
 
 }  // namespace torvex

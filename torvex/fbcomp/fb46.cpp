@@ -14,56 +14,54 @@ constexpr int kMaxDepth = 256;
 
 }  // namespace
 
-FbStatus fbdecode46(std::span<const uint8_t> src, uint8_t* dst, int32_t size) {
-  const uint8_t* in = src.data() + 5;
-  const uint8_t* const inend = src.data() + src.size();
-  if (inend - in < 2) return FbStatus::kCorrupt;
-  const uint8_t escape = in[0];
-  const int pairs = in[1];
-  in += 2;
-  if (inend - in < 3 * pairs) return FbStatus::kCorrupt;
+FbStatus fbdecode46(std::span<const uint8_t> src, std::span<uint8_t> buffer, size_t size) {
+  LzOutput out(buffer, size);
+  ByteReader in(src);
+  try {
+    in.skip(kFbHeaderBytes);
+    const uint8_t escape = in.u8();
+    const int pairs = in.u8();
+    const auto table = in.bytes(3 * static_cast<size_t>(pairs));
 
-  uint8_t kind[256]{};
-  uint8_t left[256]{};
-  uint8_t right[256]{};
-  kind[escape] = kEscape;
-  for (int i = 0; i < pairs; ++i, in += 3) {
-    kind[in[0]] = kPair;
-    left[in[0]] = in[1];
-    right[in[0]] = in[2];
-  }
+    uint8_t kind[256]{};
+    uint8_t left[256]{};
+    uint8_t right[256]{};
+    kind[escape] = kEscape;
+    for (int i = 0; i < pairs; ++i) {
+      const uint8_t code = table[3 * i];
+      kind[code] = kPair;
+      left[code] = table[3 * i + 1];
+      right[code] = table[3 * i + 2];
+    }
 
-  uint8_t* out = dst;
-  uint8_t* const outend = dst + size;
-  uint8_t stack[kMaxDepth];
-  while (in < inend) {
-    const uint8_t b = *in++;
-    if (kind[b] == kPlain) {
-      if (out == outend) return FbStatus::kCorrupt;
-      *out++ = b;
-    } else if (kind[b] == kEscape) {
-      if (in == inend) return FbStatus::kCorrupt;
-      const uint8_t x = *in++;
-      if (x == 0) return out == outend ? FbStatus::kOk : FbStatus::kCorrupt;
-      if (out == outend) return FbStatus::kCorrupt;
-      *out++ = x;
-    } else {
-      // Depth first, left before right: the rights wait on the stack.
-      int depth = 0;
-      stack[depth++] = b;
-      while (depth > 0) {
-        uint8_t v = stack[--depth];
-        while (kind[v] == kPair) {
-          if (depth == kMaxDepth) return FbStatus::kCorrupt;
-          stack[depth++] = right[v];
-          v = left[v];
+    uint8_t stack[kMaxDepth];
+    for (;;) {
+      // Input that ends before the end mark throws here.
+      const uint8_t b = in.u8();
+      if (kind[b] == kPlain) {
+        out.put(b);
+      } else if (kind[b] == kEscape) {
+        const uint8_t escaped = in.u8();
+        if (escaped == 0) return finished(out);
+        out.put(escaped);
+      } else {
+        // Depth first, left before right: the rights wait on the stack.
+        int depth = 0;
+        stack[depth++] = b;
+        while (depth > 0) {
+          uint8_t v = stack[--depth];
+          while (kind[v] == kPair) {
+            if (depth == kMaxDepth) return FbStatus::kCorrupt;
+            stack[depth++] = right[v];
+            v = left[v];
+          }
+          out.put(v);
         }
-        if (out == outend) return FbStatus::kCorrupt;
-        *out++ = v;
       }
     }
+  } catch (const ParseError&) {
+    return FbStatus::kCorrupt;
   }
-  return FbStatus::kCorrupt;  // the input ended before the end mark
 }
 
 }  // namespace torvex

@@ -40,10 +40,11 @@ Block fbdecompress(std::span<const uint8_t> data, FbStatus& status) {
   }
   const int32_t size = headersize(data);
   Block out = allocblock(size + kFbSlack);
+  const std::span<uint8_t> buffer = out.mutablespan();
   switch (kind) {
-    case Kind::k10: status = fbdecode10(data, out.get(), size); break;
-    case Kind::k30: status = fbdecode30(data, out.get(), size); break;
-    default: status = fbdecode46(data, out.get(), size); break;
+    case Kind::k10: status = fbdecode10(data, buffer, static_cast<size_t>(size)); break;
+    case Kind::k30: status = fbdecode30(data, buffer, static_cast<size_t>(size)); break;
+    default: status = fbdecode46(data, buffer, static_cast<size_t>(size)); break;
   }
   if (status != FbStatus::kOk) return {};
   out.size = size;

@@ -56,7 +56,7 @@ bool readheader(ByteReader& in, uint32_t headersize, BmpHeader& h) {
   return h.width > 0 && h.width <= 0x7FFF && h.height > 0 && h.height <= 0x7FFF;
 }
 
-int readbody(Image& image, std::span<const uint8_t> bytes) {
+int readbody(Image& image, std::span<const uint8_t> bytes, ImageResult& result) {
   std::memcpy(image.formatTag, "BMP", 4);
   ByteReader in(bytes);
   in.skip(10);
@@ -83,7 +83,7 @@ int readbody(Image& image, std::span<const uint8_t> bytes) {
   // Every row must be there (the last one may lack its pad bytes).
   if (in.remaining() < stride * (h.height - 1) + rowbytes) return 0;
 
-  prepareimage(image, h.bits == 8 ? 3 : 2, h.width, h.height);
+  if (!prepareimage(image, h.bits == 8 ? 3 : 2, h.width, h.height, result)) return 0;
   const uint8_t* data = bytes.data() + in.pos();
   uint8_t* rgb = image.rgb.get();
   for (int y = 0; y < h.height; ++y) {
@@ -121,17 +121,17 @@ void put32(std::vector<uint8_t>& out, uint32_t v) {
 
 }  // namespace
 
-int readbmp(Image& image, std::span<const uint8_t> bytes) {
+int readbmp(Image& image, std::span<const uint8_t> bytes, ImageResult& result) {
   try {
-    return readbody(image, bytes);
+    return readbody(image, bytes, result);
   } catch (const ParseError&) {
     return 0;
   }
 }
 
-int16_t writebmp(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
-                 const Palette& palette, const uint8_t*) {
-  if (width <= 0 || height <= 0 || (!rgb && !indexed)) return 0;
+ImageResult writebmp(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
+                     const Palette& palette, const uint8_t*) {
+  if (width <= 0 || height <= 0 || (!rgb && !indexed)) return {};
   const bool eight = indexed != nullptr;
   const uint32_t colours = eight ? 256 : 0;
   const size_t rowbytes = static_cast<size_t>(width) * (eight ? 1 : 3);

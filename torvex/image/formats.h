@@ -5,20 +5,20 @@
 
 namespace torvex {
 
-int readbmp(Image& image, std::span<const uint8_t> bytes);
-int16_t writebmp(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
-                 const Palette& palette, const uint8_t* alpha);
-int readpcx(Image& image, std::span<const uint8_t> bytes);
-int16_t writepcx(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
-                 const Palette& palette, const uint8_t* alpha);
-int readpel(Image& image, std::span<const uint8_t> bytes);
-int readpng(Image& image, std::span<const uint8_t> bytes);
-int16_t writepng(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
-                 const Palette& palette, const uint8_t* alpha);
-int readjpeg(Image& image, std::span<const uint8_t> bytes);
-int readgif(Image& image, std::span<const uint8_t> bytes);
-int16_t writegif(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
-                 const Palette& palette, const uint8_t* alpha);
-int readilbm(Image& image, std::span<const uint8_t> bytes);
+int readbmp(Image& image, std::span<const uint8_t> bytes, ImageResult& result);
+ImageResult writebmp(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
+                     const Palette& palette, const uint8_t* alpha);
+int readpcx(Image& image, std::span<const uint8_t> bytes, ImageResult& result);
+ImageResult writepcx(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
+                     const Palette& palette, const uint8_t* alpha);
+int readpel(Image& image, std::span<const uint8_t> bytes, ImageResult& result);
+int readpng(Image& image, std::span<const uint8_t> bytes, ImageResult& result);
+ImageResult writepng(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
+                     const Palette& palette, const uint8_t* alpha);
+int readjpeg(Image& image, std::span<const uint8_t> bytes, ImageResult& result);
+int readgif(Image& image, std::span<const uint8_t> bytes, ImageResult& result);
+ImageResult writegif(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
+                     const Palette& palette, const uint8_t* alpha);
+int readilbm(Image& image, std::span<const uint8_t> bytes, ImageResult& result);
 
 }  // namespace torvex

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "formats.h"
+#include "torvex/platform/bytereader.h"
 
 namespace torvex {
 
@@ -17,56 +18,6 @@ constexpr int kHashSlots = 5003;  // prime, so the probe sequence visits every s
 // LZW data can claim any size.
 constexpr int64_t kMaxPixels = int64_t{1} << 26;
 
-// The coder's working state. There is one picture in flight at a time, so it
-// lives here, in one place, and every read or write starts by resetting it.
-struct GifCoder {
-  // ---- reader: input bytes
-  const uint8_t* data = nullptr;
-  size_t size = 0;
-  size_t pos = 0;
-  bool endofdata = false;  // a read was attempted at or beyond the end
-
-  // ---- reader: LZW
-  int mincodesize = 0;
-  int clearcode = 0;
-  int endcode = 0;
-  int codesize = 0;
-  int codelimit = 0;
-  int nextcode = 0;
-  int previous = 0;
-  int firstpixel = 0;
-  bool fresh = false;
-  bool done = false;
-  MemPtr<uint16_t[]> prefix;
-  Bytes suffix;
-  Bytes stack;
-  int stacktop = 0;
-
-  // ---- reader: bit input (two bytes carried over from the last sub-block,
-  // then the current sub-block, and slack so a code's three bytes are always inside)
-  uint8_t bits[2 + 255 + 4] = {};
-  int bitpos = 0;
-  int bitcount = 0;
-  int lastbyte = 2;
-
-  // ---- writer
-  MemPtr<uint16_t[]> hashcodes;  // 0 = empty slot
-  MemPtr<uint32_t[]> hashkeys;
-  int wcodesize = 9;
-  int maxcode = 511;
-  int wnextcode = 258;
-  int prefixcode = 0;
-  bool firstpixelpending = true;
-  uint32_t accumulator = 0;
-  int accbits = 0;
-  uint8_t block[256] = {};  // length byte, then up to 255 data bytes
-  std::vector<uint8_t>* out = nullptr;
-
-  void reset() { *this = GifCoder{}; }
-};
-
-GifCoder gifcoder;
-
 template <class T>
 MemPtr<T[]> allocarray(int count) {
   return MemPtr<T[]>(static_cast<T*>(allocmem(static_cast<int32_t>(sizeof(T) * count))));
@@ -74,153 +25,180 @@ MemPtr<T[]> allocarray(int count) {
 
 // ---- Reader ------------------------------------------------------------------
 
-uint8_t readbyte() {
-  GifCoder& g = gifcoder;
-  if (g.pos >= g.size) {
-    g.endofdata = true;
-    return 0;
+// The reader's working state, one object per file read. Reads past the end
+// of the file give zeros: a file cut inside its pixel data keeps its size,
+// and decoding stops at the first read past the end (the rest stays 0).
+class GifDecoder {
+ public:
+  explicit GifDecoder(std::span<const uint8_t> bytes) : in_(bytes, PastEnd::kZeros) {}
+
+  int read(Image& image, ImageResult& result);
+
+ private:
+  bool endofdata() const { return in_.overrun(); }
+  // Reads one data sub-block into `to` (room for 255 bytes); its length,
+  // or 0 at the end of the data.
+  int readsubblock(uint8_t* to) {
+    const int length = in_.u8();
+    in_.read({to, static_cast<size_t>(length)});
+    return endofdata() ? 0 : length;
   }
-  return g.data[g.pos++];
-}
-
-// Reads one data sub-block into `to` (room for 255 bytes); its length.
-int readsubblock(uint8_t* to) {
-  const int length = readbyte();
-  for (int i = 0; i < length; ++i) to[i] = readbyte();
-  return gifcoder.endofdata ? 0 : length;
-}
-
-void skipsubblocks() {
-  uint8_t scratch[255];
-  while (readsubblock(scratch) != 0) {
-  }
-}
-
-int readcode() {
-  GifCoder& g = gifcoder;
-  while (g.bitpos + g.codesize > g.bitcount) {
-    if (g.done) return g.endcode;
-    g.bits[0] = g.bits[g.lastbyte - 2];
-    g.bits[1] = g.bits[g.lastbyte - 1];
-    const int length = readsubblock(g.bits + 2);
-    if (length == 0) {
-      g.done = true;
-      return g.endcode;
+  void skipsubblocks() {
+    uint8_t scratch[255];
+    while (readsubblock(scratch) != 0) {
     }
-    g.bitpos = (g.bitpos - g.bitcount) + 16;
-    g.lastbyte = 2 + length;
-    g.bitcount = (2 + length) * 8;
   }
-  const int at = g.bitpos >> 3;
-  const uint32_t word = static_cast<uint32_t>(g.bits[at]) | static_cast<uint32_t>(g.bits[at + 1]) << 8 |
-                        static_cast<uint32_t>(g.bits[at + 2]) << 16;
-  const int code = static_cast<int>((word >> (g.bitpos & 7)) & ((1u << g.codesize) - 1));
-  g.bitpos += g.codesize;
+  void readtable(int entries) { in_.read({&table_[0][0], static_cast<size_t>(entries) * 3}); }
+  int readimage(Image& image, int transparent, ImageResult& result);
+  int readcode();
+  void startlzw(int mincodesize);
+  uint8_t nextpixel();
+
+  ByteReader in_;
+  // Entries the file does not give stay black.
+  uint8_t table_[256][3] = {};
+
+  // LZW
+  int mincodesize_ = 0;
+  int clearcode_ = 0;
+  int endcode_ = 0;
+  int codesize_ = 0;
+  int codelimit_ = 0;
+  int nextcode_ = 0;
+  int previous_ = 0;
+  int firstpixel_ = 0;
+  bool fresh_ = false;
+  bool done_ = false;
+  MemPtr<uint16_t[]> prefix_;
+  Bytes suffix_;
+  Bytes stack_;
+  int stacktop_ = 0;
+
+  // Bit input: two bytes carried over from the last sub-block, then the
+  // current sub-block, and slack so a code's three bytes are always inside.
+  uint8_t bits_[2 + 255 + 4] = {};
+  int bitpos_ = 0;
+  int bitcount_ = 0;
+  int lastbyte_ = 2;
+};
+
+int GifDecoder::readcode() {
+  while (bitpos_ + codesize_ > bitcount_) {
+    if (done_) return endcode_;
+    bits_[0] = bits_[lastbyte_ - 2];
+    bits_[1] = bits_[lastbyte_ - 1];
+    const int length = readsubblock(bits_ + 2);
+    if (length == 0) {
+      done_ = true;
+      return endcode_;
+    }
+    bitpos_ = (bitpos_ - bitcount_) + 16;
+    lastbyte_ = 2 + length;
+    bitcount_ = (2 + length) * 8;
+  }
+  const int at = bitpos_ >> 3;
+  const uint32_t word = static_cast<uint32_t>(bits_[at]) | static_cast<uint32_t>(bits_[at + 1]) << 8 |
+                        static_cast<uint32_t>(bits_[at + 2]) << 16;
+  const int code = static_cast<int>((word >> (bitpos_ & 7)) & ((1u << codesize_) - 1));
+  bitpos_ += codesize_;
   return code;
 }
 
-void startlzw(int mincodesize) {
-  GifCoder& g = gifcoder;
-  g.mincodesize = mincodesize;
-  g.clearcode = 1 << mincodesize;
-  g.endcode = g.clearcode + 1;
-  g.codesize = mincodesize + 1;
-  g.codelimit = 2 * g.clearcode;
-  g.nextcode = g.clearcode + 2;
-  g.fresh = true;
-  g.done = false;
-  g.stacktop = 0;
-  g.bitpos = 0;
-  g.bitcount = 0;
-  g.lastbyte = 2;
+void GifDecoder::startlzw(int mincodesize) {
+  mincodesize_ = mincodesize;
+  clearcode_ = 1 << mincodesize;
+  endcode_ = clearcode_ + 1;
+  codesize_ = mincodesize + 1;
+  codelimit_ = 2 * clearcode_;
+  nextcode_ = clearcode_ + 2;
+  fresh_ = true;
+  done_ = false;
+  stacktop_ = 0;
+  bitpos_ = 0;
+  bitcount_ = 0;
+  lastbyte_ = 2;
 }
 
-uint8_t nextpixel() {
-  GifCoder& g = gifcoder;
+uint8_t GifDecoder::nextpixel() {
   int code;
-  if (g.fresh) {
-    g.fresh = false;
-    code = g.clearcode;
+  if (fresh_) {
+    fresh_ = false;
+    code = clearcode_;
   } else {
-    if (g.stacktop > 0) return g.stack[--g.stacktop];
+    if (stacktop_ > 0) return stack_[--stacktop_];
     code = readcode();
   }
 
-  if (code == g.clearcode) {
-    g.codesize = g.mincodesize + 1;
-    g.codelimit = 2 * g.clearcode;
-    g.nextcode = g.clearcode + 2;
-    g.stacktop = 0;
+  if (code == clearcode_) {
+    codesize_ = mincodesize_ + 1;
+    codelimit_ = 2 * clearcode_;
+    nextcode_ = clearcode_ + 2;
+    stacktop_ = 0;
     do code = readcode();
-    while (code == g.clearcode);
-    if (code > g.clearcode) code = 0;
-    g.previous = g.firstpixel = code;
+    while (code == clearcode_);
+    if (code > clearcode_) code = 0;
+    previous_ = firstpixel_ = code;
     return static_cast<uint8_t>(code);
   }
 
-  if (code == g.endcode) {
-    if (!g.done) {
+  if (code == endcode_) {
+    if (!done_) {
       skipsubblocks();
-      g.done = true;
+      done_ = true;
     }
     return 0;
   }
 
   int incoming = code;
-  if (code >= g.nextcode) {
-    g.stack[g.stacktop++] = static_cast<uint8_t>(g.firstpixel);
-    code = g.previous;
-    if (incoming > g.nextcode) incoming = 0;
+  if (code >= nextcode_) {
+    stack_[stacktop_++] = static_cast<uint8_t>(firstpixel_);
+    code = previous_;
+    if (incoming > nextcode_) incoming = 0;
   }
   // Every defined code's prefix is a smaller code, so the walk ends; the
   // bound only guards the stack against a table left over from before a clear.
-  while (code >= g.clearcode && g.stacktop < kMaxCodes - 1) {
-    g.stack[g.stacktop++] = g.suffix[code];
-    code = g.prefix[code];
+  while (code >= clearcode_ && stacktop_ < kMaxCodes - 1) {
+    stack_[stacktop_++] = suffix_[code];
+    code = prefix_[code];
   }
-  if (code >= g.clearcode) code = 0;
-  g.firstpixel = code;
+  if (code >= clearcode_) code = 0;
+  firstpixel_ = code;
 
-  if (g.nextcode < kMaxCodes) {
-    g.prefix[g.nextcode] = static_cast<uint16_t>(g.previous);
-    g.suffix[g.nextcode] = static_cast<uint8_t>(g.firstpixel);
-    ++g.nextcode;
-    if (g.nextcode >= g.codelimit && g.codesize < 12) {
-      ++g.codesize;
-      g.codelimit *= 2;
+  if (nextcode_ < kMaxCodes) {
+    prefix_[nextcode_] = static_cast<uint16_t>(previous_);
+    suffix_[nextcode_] = static_cast<uint8_t>(firstpixel_);
+    ++nextcode_;
+    if (nextcode_ >= codelimit_ && codesize_ < 12) {
+      ++codesize_;
+      codelimit_ *= 2;
     }
   }
-  g.previous = incoming;
-  return static_cast<uint8_t>(g.firstpixel);
+  previous_ = incoming;
+  return static_cast<uint8_t>(firstpixel_);
 }
 
 // Decodes the image whose descriptor starts at the read position.
-int readimage(Image& image, uint8_t (&table)[256][3], int transparent) {
-  GifCoder& g = gifcoder;
+int GifDecoder::readimage(Image& image, int transparent, ImageResult& result) {
   uint8_t descriptor[9];
-  for (uint8_t& b : descriptor) b = readbyte();
-  if (g.endofdata) return 0;
+  in_.read(descriptor);
+  if (endofdata()) return 0;
   const int width = descriptor[4] | descriptor[5] << 8;
   const int height = descriptor[6] | descriptor[7] << 8;
   const bool interlaced = descriptor[8] & 0x40;
-  if (descriptor[8] & 0x80) {
-    const int entries = 2 << (descriptor[8] & 7);
-    for (int i = 0; i < entries; ++i)
-      for (int c = 0; c < 3; ++c) table[i][c] = readbyte();
-  }
-  const int mincodesize = readbyte();
-  if (g.endofdata || mincodesize < 2 || mincodesize > 11) return 0;
+  if (descriptor[8] & 0x80) readtable(2 << (descriptor[8] & 7));
+  const int mincodesize = in_.u8();
+  if (endofdata() || mincodesize < 2 || mincodesize > 11) return 0;
   // The record holds sizes as signed 16-bit values.
   if (width == 0 || height == 0 || width > 32767 || height > 32767 ||
       static_cast<int64_t>(width) * height > kMaxPixels)
     return 0;
 
-  g.prefix = allocarray<uint16_t>(kMaxCodes);
-  g.suffix = allocarray<uint8_t>(kMaxCodes);
-  g.stack = allocarray<uint8_t>(kMaxCodes);
+  prefix_ = allocarray<uint16_t>(kMaxCodes);
+  suffix_ = allocarray<uint8_t>(kMaxCodes);
+  stack_ = allocarray<uint8_t>(kMaxCodes);
   startlzw(mincodesize);
-  prepareimage(image, 3, width, height);
-  for (int i = 0; i < 256; ++i) image.palette[i] = Rgba{table[i][0], table[i][1], table[i][2], 255};
+  if (!prepareimage(image, 3, width, height, result)) return 0;
+  for (int i = 0; i < 256; ++i) image.palette[i] = Rgba{table_[i][0], table_[i][1], table_[i][2], 255};
 
   uint8_t* indexed = image.indexed.get();
   uint8_t* rgb = image.rgb.get();
@@ -231,14 +209,14 @@ int readimage(Image& image, uint8_t (&table)[256][3], int transparent) {
   static constexpr int kPassStep[4] = {8, 8, 4, 2};
   int pass = 0;
   int row = 0;
-  for (int n = 0; n < height && !g.endofdata; ++n) {
+  for (int n = 0; n < height && !endofdata(); ++n) {
     uint8_t* rowindexed = indexed + static_cast<size_t>(row) * width;
     uint8_t* rowrgb = rgb + static_cast<size_t>(row) * width * 3;
     int x = 0;
     for (; x < width; ++x) {
       // The rest of the current string comes straight from the stack.
-      const uint8_t v = g.stacktop > 0 ? g.stack[--g.stacktop] : nextpixel();
-      if (g.endofdata) break;
+      const uint8_t v = stacktop_ > 0 ? stack_[--stacktop_] : nextpixel();
+      if (endofdata()) break;
       rowindexed[x] = v;
     }
     for (int i = 0; i < x; ++i) {
@@ -262,6 +240,30 @@ int readimage(Image& image, uint8_t (&table)[256][3], int transparent) {
   return transparent;
 }
 
+int GifDecoder::read(Image& image, ImageResult& result) {
+  in_.skip(6);  // the signature, tested by the caller
+  uint8_t screen[7];
+  in_.read(screen);
+  if (screen[4] & 0x80) readtable(2 << (screen[4] & 7));
+
+  int transparent = -1;
+  for (;;) {
+    const uint8_t b = in_.u8();
+    if (endofdata() || b == 0x3B) return 0;
+    if (b == 0x21) {
+      const uint8_t label = in_.u8();
+      uint8_t first[255] = {};
+      const int length = readsubblock(first);
+      if (length != 0) {
+        if (label == 0xF9 && length >= 4 && (first[0] & 1)) transparent = first[3];
+        skipsubblocks();
+      }
+      continue;
+    }
+    if (b == 0x2C) return readimage(image, transparent, result);
+  }
+}
+
 // ---- Writer ------------------------------------------------------------------
 
 void put16(uint8_t* at, int value) {
@@ -269,53 +271,70 @@ void put16(uint8_t* at, int value) {
   at[1] = static_cast<uint8_t>(value >> 8);
 }
 
-void flushblock() {
-  GifCoder& g = gifcoder;
-  if (g.block[0] == 0) return;
-  g.out->insert(g.out->end(), g.block, g.block + 1 + g.block[0]);
-  g.block[0] = 0;
+// The writer's LZW coder, one object per file written: codes go into data
+// sub-blocks appended to `out`.
+class GifEncoder {
+ public:
+  explicit GifEncoder(std::vector<uint8_t>& out) : out_(out) {}
+  void encode(const uint8_t* pixels, size_t count);
+
+ private:
+  void flushblock() {
+    if (block_[0] == 0) return;
+    out_.insert(out_.end(), block_, block_ + 1 + block_[0]);
+    block_[0] = 0;
+  }
+  void putbyte(uint8_t byte) {
+    block_[1 + block_[0]++] = byte;
+    if (block_[0] == 255) flushblock();
+  }
+  void outputcode(int code);
+
+  std::vector<uint8_t>& out_;
+  int codesize_ = 9;
+  int maxcode_ = 511;
+  int nextcode_ = 258;
+  uint32_t accumulator_ = 0;
+  int accbits_ = 0;
+  uint8_t block_[256] = {};  // length byte, then up to 255 data bytes
+};
+
+void GifEncoder::outputcode(int code) {
+  accumulator_ |= static_cast<uint32_t>(code) << accbits_;
+  accbits_ += codesize_;
+  while (accbits_ >= 8) {
+    putbyte(static_cast<uint8_t>(accumulator_));
+    accumulator_ >>= 8;
+    accbits_ -= 8;
+  }
+  if (nextcode_ > maxcode_) {
+    ++codesize_;
+    maxcode_ = codesize_ == 12 ? kMaxCodes : (1 << codesize_) - 1;
+  }
 }
 
-void outputcode(int code) {
-  GifCoder& g = gifcoder;
-  g.accumulator |= static_cast<uint32_t>(code) << g.accbits;
-  g.accbits += g.wcodesize;
-  while (g.accbits >= 8) {
-    g.block[1 + g.block[0]++] = static_cast<uint8_t>(g.accumulator);
-    if (g.block[0] == 255) flushblock();
-    g.accumulator >>= 8;
-    g.accbits -= 8;
-  }
-  if (g.wnextcode > g.maxcode) {
-    ++g.wcodesize;
-    g.maxcode = g.wcodesize == 12 ? kMaxCodes : (1 << g.wcodesize) - 1;
-  }
-}
-
-void encodepixels(const uint8_t* pixels, size_t count) {
-  GifCoder& g = gifcoder;
-  g.hashcodes = allocarray<uint16_t>(kHashSlots);
-  g.hashkeys = allocarray<uint32_t>(kHashSlots);
-  uint16_t* codes = g.hashcodes.get();
-  uint32_t* keys = g.hashkeys.get();
-  g.wcodesize = 9;
-  g.maxcode = 511;
-  g.wnextcode = 258;
-  g.firstpixelpending = true;
+void GifEncoder::encode(const uint8_t* pixels, size_t count) {
+  MemPtr<uint16_t[]> hashcodes = allocarray<uint16_t>(kHashSlots);  // 0 = empty slot
+  MemPtr<uint32_t[]> hashkeys = allocarray<uint32_t>(kHashSlots);
+  uint16_t* codes = hashcodes.get();
+  uint32_t* keys = hashkeys.get();
+  codesize_ = 9;
+  maxcode_ = 511;
+  nextcode_ = 258;
   outputcode(256);
 
+  int prefix = 0;
   for (size_t i = 0; i < count; ++i) {
     const int pixel = pixels[i];
-    if (g.firstpixelpending) {
-      g.firstpixelpending = false;
-      g.prefixcode = pixel;
+    if (i == 0) {
+      prefix = pixel;
       continue;
     }
-    const uint32_t key = static_cast<uint32_t>(g.prefixcode) << 8 | static_cast<uint32_t>(pixel);
-    int slot = (pixel << 4) + g.prefixcode;
+    const uint32_t key = static_cast<uint32_t>(prefix) << 8 | static_cast<uint32_t>(pixel);
+    int slot = (pixel << 4) + prefix;
     if (slot >= kHashSlots) slot -= kHashSlots;
     if (codes[slot] != 0 && keys[slot] == key) {
-      g.prefixcode = codes[slot];
+      prefix = codes[slot];
       continue;
     }
     if (codes[slot] != 0) {
@@ -330,100 +349,60 @@ void encodepixels(const uint8_t* pixels, size_t count) {
         }
       } while (codes[slot] != 0);
       if (found) {
-        g.prefixcode = codes[slot];
+        prefix = codes[slot];
         continue;
       }
     }
-    outputcode(g.prefixcode);
-    if (g.wnextcode >= kMaxCodes) {
+    outputcode(prefix);
+    if (nextcode_ >= kMaxCodes) {
       std::memset(codes, 0, sizeof(uint16_t) * kHashSlots);
-      g.wnextcode = 258;
+      nextcode_ = 258;
       outputcode(256);
-      g.wcodesize = 9;
-      g.maxcode = 511;
+      codesize_ = 9;
+      maxcode_ = 511;
     } else {
-      codes[slot] = static_cast<uint16_t>(g.wnextcode++);
+      codes[slot] = static_cast<uint16_t>(nextcode_++);
       keys[slot] = key;
     }
-    g.prefixcode = pixel;
+    prefix = pixel;
   }
 
-  if (!g.firstpixelpending) outputcode(g.prefixcode);
+  if (count > 0) outputcode(prefix);
   outputcode(257);
-  if (g.accbits > 0) {
-    g.block[1 + g.block[0]++] = static_cast<uint8_t>(g.accumulator);
-    if (g.block[0] == 255) flushblock();
-  }
+  if (accbits_ > 0) putbyte(static_cast<uint8_t>(accumulator_));
   flushblock();
 }
 
 }  // namespace
 
-int readgif(Image& image, std::span<const uint8_t> bytes) {
+int readgif(Image& image, std::span<const uint8_t> bytes, ImageResult& result) {
   std::memcpy(image.formatTag, "GIF", 4);
-  GifCoder& g = gifcoder;
-  g.reset();
-  g.data = bytes.data();
-  g.size = bytes.size();
-  g.pos = 6;
-
-  uint8_t screen[7];
-  for (uint8_t& b : screen) b = readbyte();
-  // Entries the file does not give stay black.
-  uint8_t table[256][3] = {};
-  if (screen[4] & 0x80) {
-    const int entries = 2 << (screen[4] & 7);
-    for (int i = 0; i < entries; ++i)
-      for (int c = 0; c < 3; ++c) table[i][c] = readbyte();
-  }
-
-  int transparent = -1;
-  int result = 0;
-  for (;;) {
-    const uint8_t b = readbyte();
-    if (g.endofdata || b == 0x3B) break;
-    if (b == 0x21) {
-      const uint8_t label = readbyte();
-      uint8_t first[255] = {};
-      const int length = readsubblock(first);
-      if (length != 0) {
-        if (label == 0xF9 && length >= 4 && (first[0] & 1)) transparent = first[3];
-        skipsubblocks();
-      }
-      continue;
-    }
-    if (b == 0x2C) {
-      result = readimage(image, table, transparent);
-      break;
-    }
-  }
-  g.reset();
-  return result;
+  GifDecoder decoder(bytes);
+  return decoder.read(image, result);
 }
 
-int16_t writegif(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
-                 const Palette& palette, const uint8_t* /*alpha*/) {
+ImageResult writegif(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
+                     const Palette& palette, const uint8_t* /*alpha*/) {
   Palette colours = palette;
   // The transparent colour: the first entry of the smallest alpha below 255.
   int transparent = -1;
   for (int i = 0; i < 256; ++i)
     if (colours[i].a < 255 && (transparent < 0 || colours[i].a < colours[transparent].a)) transparent = i;
 
+  ImageResult result;
   File file(name, 1);
-  if (!file) return 0;
+  if (!file) return result;
 
   Bytes quantized;
   if (indexed == nullptr) {
-    quantized = quantizeimage(rgb, colours, width, height);
+    quantized = quantizeimage(rgb, colours, width, height, result);
+    if (!quantized) return result;
     indexed = quantized.get();
   }
 
-  GifCoder& g = gifcoder;
-  g.reset();
   const size_t pixels = static_cast<size_t>(width) * height;
   std::vector<uint8_t> out;
   out.reserve(800 + pixels + pixels / 2);
-  g.out = &out;
 
   // Signature, screen, global table, graphic control extension, image
   // descriptor and the minimum code size.
@@ -458,13 +437,13 @@ int16_t writegif(const char* name, const uint8_t* rgb, const uint8_t* indexed, i
   d[9] = 0;  // no local table, not interlaced
   d[10] = 8;
 
-  encodepixels(indexed, pixels);
+  GifEncoder(out).encode(indexed, pixels);
   out.push_back(0x00);
   out.push_back(0x3B);
-  g.reset();
 
   // A short write (a full disk) must not pass for a written picture.
-  return file.writeall(out) ? 1 : 0;
+  if (file.writeall(out)) result.status = 1;
+  return result;
 }
 
 }  // namespace torvex

@@ -3,6 +3,7 @@
 // or 8 planes, and per-row palettes from a PCHG chunk. All numbers are
 // big-endian. Every length in the file is untrusted: chunks, runs and palette
 // changes are clipped to the bytes that are really there.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -16,7 +17,7 @@ namespace {
 constexpr int64_t kMaxPixels = int64_t{1} << 26;
 constexpr uint16_t kHoldAndModify = 0x800;
 
-bool chunkis(const uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
+bool chunkis(std::span<const uint8_t> id, const char* name) { return std::memcmp(id.data(), name, 4) == 0; }
 
 struct Header {
   int width = 0;
@@ -150,33 +151,32 @@ bool applypchg(std::span<const uint8_t> chunk, Palette* rows, int height) {
 // ---- BODY ------------------------------------------------------------------------
 
 // Reads plane rows from the BODY data; false once the next byte would lie
-// beyond the chunk.
+// beyond the chunk (the rows done so far are kept).
 class PlaneReader {
  public:
-  PlaneReader(const uint8_t* data, size_t size, bool compressed)
-      : data_(data), size_(size), compressed_(compressed) {}
+  PlaneReader(std::span<const uint8_t> body, bool compressed) : in_(body), compressed_(compressed) {}
 
   // ORs `bit` into the pixels of `row` for one plane row of `bytes` bytes
   // (`bit` 0 reads and drops the row, as for a mask plane).
   bool read(uint8_t* row, int bytes, uint8_t bit) {
     int at = 0;
     while (at < bytes) {
-      if (pos_ >= size_) return false;
+      if (in_.atend()) return false;
       if (!compressed_) {
-        put(row, at++, data_[pos_++], bit);
+        put(row, at++, in_.u8(), bit);
         continue;
       }
-      const int n = static_cast<int8_t>(data_[pos_++]);
+      const int n = static_cast<int8_t>(in_.u8());
       if (n >= 0) {
         // A literal that runs past the row ends it; its extra bytes are dropped.
         for (int k = 0; k <= n; ++k) {
-          if (pos_ >= size_) return false;
-          const uint8_t v = data_[pos_++];
+          if (in_.atend()) return false;
+          const uint8_t v = in_.u8();
           if (at < bytes) put(row, at++, v, bit);
         }
       } else if (n != -128) {
-        if (pos_ >= size_) return false;
-        const uint8_t v = data_[pos_++];
+        if (in_.atend()) return false;
+        const uint8_t v = in_.u8();
         for (int k = 0; k <= -n && at < bytes; ++k) put(row, at++, v, bit);
       }
       // -128 is a no-op: the next byte is the next control byte.
@@ -192,9 +192,7 @@ class PlaneReader {
       if (v & (0x80 >> k)) p[k] |= bit;
   }
 
-  const uint8_t* data_;
-  size_t size_;
-  size_t pos_ = 0;
+  ByteReader in_;
   bool compressed_;
 };
 
@@ -207,7 +205,7 @@ void halfbrite(Palette& palette) {
 }
 
 int readbody(Image& image, const Header& h, uint16_t viewmode, MemPtr<Palette[]>& rows,
-             std::span<const uint8_t> body) {
+             std::span<const uint8_t> body, ImageResult& result) {
   if (h.width == 0 || h.height == 0 || h.planes == 0) return 0;
   // More than 8 planes is a truecolour ILBM, which is not read; the record
   // holds sizes as signed 16-bit values.
@@ -225,13 +223,13 @@ int readbody(Image& image, const Header& h, uint16_t viewmode, MemPtr<Palette[]>
       for (int y = 0; y < h.height; ++y) halfbrite(rows[y]);
   }
 
-  prepareimage(image, 3, h.width, h.height);
+  if (!prepareimage(image, 3, h.width, h.height, result)) return 0;
   const Palette kept = image.palette;
   Bytes rowbuffer(static_cast<uint8_t*>(allocmem(h.width + 15)));
   uint8_t* pixels = rowbuffer.get();
   // Plane rows are stored in whole 16-bit words.
   const int rowbytes = (h.width + 15) / 16 * 2;
-  PlaneReader reader(body.data(), body.size(), h.compression != 0);
+  PlaneReader reader(body, h.compression != 0);
 
   for (int y = 0; y < h.height; ++y) {
     std::memset(pixels, 0, h.width + 15);
@@ -282,39 +280,46 @@ int readbody(Image& image, const Header& h, uint16_t viewmode, MemPtr<Palette[]>
 
 }  // namespace
 
-int readilbm(Image& image, std::span<const uint8_t> bytes) {
+int readilbm(Image& image, std::span<const uint8_t> bytes, ImageResult& result) {
   std::memcpy(image.formatTag, "IFF", 4);
   Header h;
   uint16_t viewmode = 0;
   MemPtr<Palette[]> rows;  // per-row palettes from PCHG
 
-  const size_t size = bytes.size();
-  size_t pos = 12;
-  while (pos < size && size - pos >= 8) {
-    const uint8_t* id = bytes.data() + pos;
-    const uint32_t length = peek32be(id + 4);
-    const size_t start = pos + 8;
-    const auto chunk = bytes.subspan(start, std::min<size_t>(length, size - start));
-    const uint8_t* d = chunk.data();
+  if (bytes.size() < 12) return 0;
+  ByteReader walk(bytes);
+  walk.seek(12);
+  while (walk.remaining() >= 8) {
+    const auto id = walk.bytes(4);
+    const uint32_t length = walk.u32be();
+    const auto chunk = walk.rest().first(std::min<size_t>(length, walk.remaining()));
+    ByteReader in(chunk);
 
     if (chunkis(id, "BMHD")) {
       // Per-row palettes are laid out for the height of the moment; a
       // later header may give another, so they no longer apply.
       rows.reset();
       if (chunk.size() >= 11) {
-        h.width = peek16be(d);
-        h.height = peek16be(d + 2);
-        h.planes = d[8];
-        h.masking = d[9];
-        h.compression = d[10];
+        h.width = in.u16be();
+        h.height = in.u16be();
+        in.skip(4);  // position
+        h.planes = in.u8();
+        h.masking = in.u8();
+        h.compression = in.u8();
       }
     } else if (chunkis(id, "CMAP")) {
       image.palette = Palette{};
       const int limit = h.planes >= 8 ? 256 : 1 << h.planes;
       const int entries = std::min<int>(limit, static_cast<int>(std::min<size_t>(chunk.size() / 3, 256)));
-      for (int i = 0; i < entries; ++i) image.palette[i] = Rgba{d[3 * i], d[3 * i + 1], d[3 * i + 2], 255};
+      for (int i = 0; i < entries; ++i) {
+        const auto rgb = in.bytes(3);
+        image.palette[i] = Rgba{rgb[0], rgb[1], rgb[2], 255};
+      }
     } else if (chunkis(id, "CAMG")) {
-      if (chunk.size() >= 4) viewmode = peek16be(d + 2);
+      if (chunk.size() >= 4) {
+        in.skip(2);  // the high half of the mode: not used
+        viewmode = in.u16be();
+      }
     } else if (chunkis(id, "PCHG")) {
       rows.reset();
       if (h.height > 0 && h.height <= 32767) {
@@ -323,9 +328,13 @@ int readilbm(Image& image, std::span<const uint8_t> bytes) {
         if (!applypchg(chunk, rows.get(), h.height)) rows.reset();
       }
     } else if (chunkis(id, "BODY")) {
-      return readbody(image, h, viewmode, rows, chunk);
+      return readbody(image, h, viewmode, rows, chunk, result);
     }
-    pos = start + static_cast<size_t>(length) + (length & 1);
+    // On past the data and its pad byte; a chunk that claims more than the
+    // file holds ends the walk (in 64 bits, so no length can wrap around).
+    const uint64_t step = uint64_t{length} + (length & 1);
+    if (step > walk.remaining()) break;
+    walk.skip(static_cast<size_t>(step));
   }
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "torvex/platform/platform.h"
 
@@ -59,12 +60,28 @@ struct ShpiPicture {
   Palette palette{};
 };
 
-// A reader fills `image` from a whole file in memory; its result is
-// interpreted by loadimage only (see there).
-using ImageReader = int (*)(Image& image, std::span<const uint8_t> bytes);
-// A writer: 1 after writing, 0 when the output file could not be created.
-using ImageWriter = int16_t (*)(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width,
-                                int height, const Palette& palette, const uint8_t* alpha);
+// What an image operation tells its caller besides its status. Image code
+// never prints and never ends the process: the caller prints each of
+// `notes` with report(), in order, and stops the command with fatal() and
+// the text of `refusal` when there is one (the request cannot be carried
+// out at all; nothing else in the result then counts).
+struct ImageResult {
+  int16_t status = 0;
+  std::vector<std::string> notes;
+  std::string refusal;
+
+  bool refused() const { return !refusal.empty(); }
+  explicit operator bool() const { return status != 0 && !refused(); }
+};
+
+// A reader fills `image` from a whole file in memory; its return value is
+// interpreted by loadimage only (see there), and it adds its notes and any
+// refusal to `result`.
+using ImageReader = int (*)(Image& image, std::span<const uint8_t> bytes, ImageResult& result);
+// A writer: status 1 after writing, 0 when the output file could not be
+// created (no note: the caller reports that).
+using ImageWriter = ImageResult (*)(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width,
+                                    int height, const Palette& palette, const uint8_t* alpha);
 
 // One row per picture format: recognised by first bytes only.
 struct ImageFormatRow {
@@ -75,25 +92,52 @@ struct ImageFormatRow {
   ImageReader load;   // null: not readable
   ImageWriter save;   // null: not writable
 };
-std::span<const ImageFormatRow> imageformats();
 
-// 0 when the first bytes match no format, else 1 (a failing reader leaves
-// the 64x64 placeholder); afterwards `rgb` is always set.
-int16_t loadimage(Image& image, std::span<const uint8_t> bytes);
+// Status 0 when the first bytes match no format, else 1 (a failing reader
+// leaves the 64x64 placeholder); afterwards `rgb` is always set.
+ImageResult loadimage(Image& image, std::span<const uint8_t> bytes);
 int16_t imageformat(const char* name);
-int16_t probeimage(std::span<const uint8_t> bytes, int16_t& width, int16_t& height);
-int16_t saveimage(int16_t format, const char* basename, const ShpiPicture& picture);
-int16_t freeimage(Image& image);
+// Status 1 written, 0 when the output file could not be created.
+ImageResult saveimage(int16_t format, const char* basename, const ShpiPicture& picture);
 // Bit 1 of `what`: allocate rgb (with the matte colour after the last
-// pixel); bit 0: allocate indexed. Stores width and height.
-void prepareimage(Image& image, int what, int width, int height);
+// pixel); bit 0: allocate indexed. Stores width and height. False, with
+// the refusal in `result` and nothing allocated, for a size one buffer
+// cannot hold.
+bool prepareimage(Image& image, int what, int width, int height, ImageResult& result);
 
-// Colour quantizer and remap.
-int dl1quant(const uint8_t* rgb, uint8_t* out, int width, int height, int colours, uint8_t palette[3][256]);
-Bytes quantizeimage(const uint8_t* rgb, Palette& palette, int width, int height);
-int completeimage(Image& image);
-void remapbegin(const uint8_t* palette, int entries, int stride, int excluded);
-int remapcolour(int red, int green, int blue);
-void remapend();
+// ---- Colour quantizer and remap ------------------------------------------------
+
+// Reduces truecolour pixels to at most `colours` colours: 1, with the
+// planar palette (reds, greens, blues) and the number of entries it filled
+// in `colourcount` (when given), or 0 when working memory ran out.
+int dl1quant(const uint8_t* rgb, uint8_t* out, int width, int height, int colours, uint8_t palette[3][256],
+             int* colourcount = nullptr);
+// Indices 1 to 255 for `rgb` (index 0 stays free for the transparent
+// colour), with palette entries 1 to 255 rewritten; null with a refusal in
+// `result` when the quantizer fails.
+Bytes quantizeimage(const uint8_t* rgb, Palette& palette, int width, int height, ImageResult& result);
+// Gives a loaded picture both its indexed and its truecolour form: status 1,
+// or a refusal.
+ImageResult completeimage(Image& image);
+
+// Nearest palette colour under a weighted distance (red counts 2x, green
+// 3x, blue 1x), through an inverse colour map that is filled one cell at a
+// time as colours are asked for. One object serves one palette.
+class ColourRemap {
+ public:
+  // `entries` colours, `stride` bytes apart, each starting red, green,
+  // blue; the entry `excluded` is never chosen (-1: none).
+  ColourRemap(const uint8_t* palette, int entries, int stride, int excluded);
+  int nearest(int red, int green, int blue);
+
+ private:
+  // Fills the cell of the map around the entry (red/8, green/4, blue/8).
+  void fillcell(int redentry, int greenentry, int blueentry);
+
+  MemPtr<uint16_t[]> map_;  // [red/8][green/4][blue/8]: index + 1, 0 not yet computed
+  uint8_t colours_[256][3] = {};
+  int entries_ = 0;
+  int excluded_ = -1;
+};
 
 }  // namespace torvex

@@ -77,7 +77,7 @@ struct JpegJob {
 
 // 0 when nothing was prepared (the caller then gets the placeholder),
 // else -1, also after an error that left some rows decoded.
-int decodesteps(JpegJob* job, Image* image, size_t filesize) {
+int decodesteps(JpegJob* job, Image* image, size_t filesize, ImageResult* result) {
   jpeg_decompress_struct* cinfo = &job->cinfo;
   if (setjmp(job->err.jump)) {
     jpeg_destroy_decompress(cinfo);
@@ -106,7 +106,10 @@ int decodesteps(JpegJob* job, Image* image, size_t filesize) {
     return 0;
   }
   const bool grey = components == 1;
-  prepareimage(*image, grey ? 3 : 2, width, height);
+  if (!prepareimage(*image, grey ? 3 : 2, width, height, *result)) {
+    jpeg_destroy_decompress(cinfo);
+    return 0;
+  }
 
   JSAMPARRAY row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
                                                 static_cast<JDIMENSION>(width * components), 1);
@@ -132,7 +135,7 @@ int decodesteps(JpegJob* job, Image* image, size_t filesize) {
 
 }  // namespace
 
-int readjpeg(Image& image, std::span<const uint8_t> bytes) {
+int readjpeg(Image& image, std::span<const uint8_t> bytes, ImageResult& result) {
   std::memcpy(image.formatTag, "JPG", 4);
   for (int i = 0; i < 256; ++i) {
     const auto v = static_cast<uint8_t>(i);
@@ -149,7 +152,7 @@ int readjpeg(Image& image, std::span<const uint8_t> bytes) {
   job.source.pub.term_source = termsource;
   job.source.data = bytes.data();
   job.source.size = bytes.size();
-  return decodesteps(&job, &image, bytes.size());
+  return decodesteps(&job, &image, bytes.size(), &result);
 }
 
 }  // namespace torvex

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <span>
 
+#include "image.h"
+
 namespace torvex {
 
-// 1 when `name` was created and all of `bytes` written, else 0.
-int16_t writewholefile(const char* name, std::span<const uint8_t> bytes);
+// Status 1 when `name` was created and all of `bytes` written, else 0.
+ImageResult writewholefile(const char* name, std::span<const uint8_t> bytes);
 
 }  // namespace torvex

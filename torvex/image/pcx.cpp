@@ -13,52 +13,59 @@ namespace {
 
 constexpr size_t kHeaderBytes = 128;
 constexpr size_t kPaletteBytes = 769;
+constexpr const char* kUnsupported = "** unsupported PCX format! **\n";
 
 }  // namespace
 
-int readpcx(Image& image, std::span<const uint8_t> bytes) {
+int readpcx(Image& image, std::span<const uint8_t> bytes, ImageResult& result) {
   std::memcpy(image.formatTag, "PCX", 4);
   if (bytes.size() < kHeaderBytes) return 0;
-  const uint8_t* head = bytes.data();
-  const bool encoded = head[2] != 0;
-  const int width = peek16le(head + 8) + 1;
-  const int height = peek16le(head + 10) + 1;
-  const int bytesperline = peek16le(head + 66);
+  ByteReader head(bytes.first(kHeaderBytes));
+  head.skip(2);
+  const bool encoded = head.u8() != 0;
+  head.seek(8);
+  const int width = head.u16le() + 1;
+  const int height = head.u16le() + 1;
+  head.seek(66);
+  const int bytesperline = head.u16le();
   if (width > 0x7FFF || height > 0x7FFF) return 0;
   // A run byte pair yields at most 63 pixels: a header claiming more pixels
   // than the data could hold is not worth the memory.
   const size_t data = bytes.size() - kHeaderBytes;
   if (static_cast<uint64_t>(width) * height > (data / 2 + 1) * 63) return 0;
 
-  prepareimage(image, 3, width, height);
+  if (!prepareimage(image, 3, width, height, result)) return 0;
   if (bytes.size() < kHeaderBytes + kPaletteBytes || bytes[bytes.size() - kPaletteBytes] != 12) {
-    report("** unsupported PCX format! **\n");
+    result.notes.emplace_back(kUnsupported);
     return 0;
   }
-  const uint8_t* pal = bytes.data() + bytes.size() - kPaletteBytes + 1;
-  for (int i = 0; i < 256; ++i) image.palette[i] = Rgba{pal[i * 3], pal[i * 3 + 1], pal[i * 3 + 2], 255};
+  ByteReader tail(bytes.last(kPaletteBytes - 1));
+  for (Rgba& c : image.palette) {
+    const auto entry = tail.bytes(3);
+    c = Rgba{entry[0], entry[1], entry[2], 255};
+  }
 
   // Rows hold `bytes per line` bytes when that is more than the width (the
-  // usual even padding); the padding is dropped. Pixels that are not in the
-  // file stay zero.
+  // usual even padding); the padding is dropped. The pixels end where the
+  // palette begins: a file cut short keeps its size, and the pixels that
+  // are not in it stay zero.
   const int rowlength = bytesperline > width ? bytesperline : width;
-  const uint8_t* src = bytes.data() + kHeaderBytes;
-  const uint8_t* end = bytes.data() + bytes.size() - kPaletteBytes;
+  ByteReader in(bytes.subspan(kHeaderBytes, bytes.size() - kHeaderBytes - kPaletteBytes));
   uint8_t* idx = image.indexed.get();
   uint8_t* rgb = image.rgb.get();
-  for (int y = 0; y < height && src < end; ++y) {
+  for (int y = 0; y < height && !in.atend(); ++y) {
     const size_t rowstart = static_cast<size_t>(y) * width;
     int x = 0;
-    while (x < rowlength && src < end) {
+    while (x < rowlength && !in.atend()) {
       int count = 1;
-      uint8_t value = *src++;
+      uint8_t value = in.u8();
       if (encoded && (value & 0xC0) == 0xC0) {
         count = value & 0x3F;
-        if (src == end) break;
-        value = *src++;
+        if (in.atend()) break;
+        value = in.u8();
       }
       const Rgba& c = image.palette[value];
-      for (int k = 0; k < count && x < rowlength; ++k, ++x) {
+      for (int i = 0; i < count && x < rowlength; ++i, ++x) {
         if (x >= width) continue;
         idx[rowstart + x] = value;
         uint8_t* p = rgb + (rowstart + x) * 3;
@@ -71,13 +78,15 @@ int readpcx(Image& image, std::span<const uint8_t> bytes) {
   return 1;
 }
 
-int16_t writepcx(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
-                 const Palette& palette, const uint8_t*) {
-  if (width <= 0 || height <= 0 || width > 0x10000 || height > 0x10000 || (!rgb && !indexed)) return 0;
+ImageResult writepcx(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
+                     const Palette& palette, const uint8_t*) {
+  if (width <= 0 || height <= 0 || width > 0x10000 || height > 0x10000 || (!rgb && !indexed)) return {};
   Palette colours = palette;
   Bytes quantized;
   if (!indexed) {
-    quantized = quantizeimage(rgb, colours, width, height);
+    ImageResult result;
+    quantized = quantizeimage(rgb, colours, width, height, result);
+    if (!quantized) return result;
     indexed = quantized.get();
   }
 

@@ -7,30 +7,43 @@
 
 namespace torvex {
 
-int readpel(Image& image, std::span<const uint8_t> bytes) {
-  std::memcpy(image.formatTag, "PEL", 4);
-  constexpr size_t kPaletteAt = 54;
+namespace {
+
+constexpr size_t kPaletteAt = 54;
+
+int readbody(Image& image, std::span<const uint8_t> bytes, ImageResult& result) {
   if (bytes.size() < kPaletteAt) return 0;
-  const int width = static_cast<int16_t>(peek16le(bytes.data() + 18));
-  const int height = static_cast<int16_t>(peek16le(bytes.data() + 22));
-  const int stated = bytes[50] == 0 ? 256 : bytes[50];
+  ByteReader in(bytes);
+  in.seek(18);
+  const int width = static_cast<int16_t>(in.u16le());
+  in.seek(22);
+  const int height = static_cast<int16_t>(in.u16le());
+  in.seek(50);
+  const int stated = in.u8();
+  const int entries = stated == 0 ? 256 : stated;
   if (width <= 0 || height <= 0) return 0;
 
-  // All 256 entries are taken whatever the stated count; entries past the
-  // end of a short file stay black.
-  for (int i = 0; i < 256; ++i) {
-    const size_t at = kPaletteAt + 4 * static_cast<size_t>(i);
-    image.palette[i] = at + 3 <= bytes.size() ? Rgba{bytes[at + 2], bytes[at + 1], bytes[at], 255} : Rgba{0, 0, 0, 255};
+  // All 256 entries are taken whatever the stated count; an entry whose
+  // blue, green and red are not all in a short file stays black, as do
+  // those after it.
+  for (Rgba& c : image.palette) c = Rgba{0, 0, 0, 255};
+  ByteReader palette(bytes.subspan(kPaletteAt));
+  for (Rgba& c : image.palette) {
+    if (palette.remaining() < 3) break;
+    const auto entry = palette.bytes(3);
+    c = Rgba{entry[2], entry[1], entry[0], 255};
+    if (!palette.atend()) palette.skip(1);  // the reserved byte
   }
-  const size_t pixelsat = kPaletteAt + 4 * static_cast<size_t>(stated);
-  const size_t pixels = static_cast<size_t>(width) * height;
-  if (pixelsat > bytes.size() || bytes.size() - pixelsat < pixels) return 0;
 
-  prepareimage(image, 3, width, height);
-  const uint8_t* data = bytes.data() + pixelsat;
+  // Every row must be there, or the picture is refused.
+  in.seek(kPaletteAt + 4 * static_cast<size_t>(entries));
+  const size_t pixels = static_cast<size_t>(width) * height;
+  if (in.remaining() < pixels) return 0;
+
+  if (!prepareimage(image, 3, width, height, result)) return 0;
   for (int j = 0; j < height; ++j) {
     const size_t row = static_cast<size_t>(height - 1 - j) * width;
-    const uint8_t* src = data + static_cast<size_t>(j) * width;
+    const auto src = in.bytes(static_cast<size_t>(width));
     for (int x = 0; x < width; ++x) {
       const Rgba& c = image.palette[src[x]];
       image.indexed[row + x] = src[x];
@@ -41,6 +54,17 @@ int readpel(Image& image, std::span<const uint8_t> bytes) {
     }
   }
   return 1;
+}
+
+}  // namespace
+
+int readpel(Image& image, std::span<const uint8_t> bytes, ImageResult& result) {
+  std::memcpy(image.formatTag, "PEL", 4);
+  try {
+    return readbody(image, bytes, result);
+  } catch (const ParseError&) {
+    return 0;  // the pixels would start past the end of the file
+  }
 }
 
 }  // namespace torvex

@@ -15,6 +15,8 @@ namespace torvex {
 
 namespace {
 
+constexpr const char* kUnsupportedType = "(PNG) image type is not PALETTE, RGB or RGB_ALPHA";
+
 // libpng's own messages are never printed: an error jumps back, a warning
 // is dropped.
 void pngerror(png_structp png, png_const_charp) { png_longjmp(png, 1); }
@@ -279,7 +281,7 @@ bool writesteps(PngWrite* w, MemorySink* sink, const WriteJob* job) {
 
 }  // namespace
 
-int readpng(Image& image, std::span<const uint8_t> bytes) {
+int readpng(Image& image, std::span<const uint8_t> bytes, ImageResult& result) {
   std::memcpy(image.formatTag, "PNG", 4);
   for (Rgba& c : image.palette) c = Rgba{0, 0, 0, 255};
   PngRead r;
@@ -287,9 +289,12 @@ int readpng(Image& image, std::span<const uint8_t> bytes) {
   MemorySource source{bytes.data(), bytes.size(), 0};
   PngHeader h;
   if (!readheadersteps(&r, &source, &h)) return 0;
+  // Grey pictures have no place in the games' pictures: the command stops.
   if (h.colourtype != PNG_COLOR_TYPE_PALETTE && h.colourtype != PNG_COLOR_TYPE_RGB &&
-      h.colourtype != PNG_COLOR_TYPE_RGB_ALPHA)
-    fatal("(PNG) image type is not PALETTE, RGB or RGB_ALPHA");
+      h.colourtype != PNG_COLOR_TYPE_RGB_ALPHA) {
+    result.refusal = kUnsupportedType;
+    return 0;
+  }
   // The record holds 16-bit sizes; deflate packs at most about 1032 bytes
   // into one, so more pixel bytes than that cannot be in the file.
   if (h.width == 0 || h.height == 0 || h.width > 0x7FFF || h.height > 0x7FFF) return 0;
@@ -298,7 +303,7 @@ int readpng(Image& image, std::span<const uint8_t> bytes) {
   Background bg;
   if (!readchunksteps(&r, h.depth, &image, &bg)) return 0;
   const bool palette = h.colourtype == PNG_COLOR_TYPE_PALETTE;
-  prepareimage(image, palette ? 3 : 2, static_cast<int>(h.width), static_cast<int>(h.height));
+  if (!prepareimage(image, palette ? 3 : 2, static_cast<int>(h.width), static_cast<int>(h.height), result)) return 0;
   const size_t pixels = static_cast<size_t>(h.width) * h.height;
   if (h.colourtype == PNG_COLOR_TYPE_RGB_ALPHA || (h.colourtype == PNG_COLOR_TYPE_RGB && bg.present)) {
     image.alpha.reset(static_cast<uint8_t*>(allocmem(static_cast<int32_t>(pixels))));
@@ -309,9 +314,9 @@ int readpng(Image& image, std::span<const uint8_t> bytes) {
   return bg.present ? bg.index : -1;
 }
 
-int16_t writepng(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
-                 const Palette& palette, const uint8_t* alpha) {
-  if (width <= 0 || height <= 0 || (!rgb && !indexed)) return 0;
+ImageResult writepng(const char* name, const uint8_t* rgb, const uint8_t* indexed, int width, int height,
+                     const Palette& palette, const uint8_t* alpha) {
+  if (width <= 0 || height <= 0 || (!rgb && !indexed)) return {};
   WriteJob job{rgb, indexed, nullptr, width, height, &palette, -1, nullptr};
   int lowest = 255;
   for (int i = 0; i < 256; ++i)
@@ -332,7 +337,7 @@ int16_t writepng(const char* name, const uint8_t* rgb, const uint8_t* indexed, i
   MemorySink sink;
   {
     PngWrite w;
-    if (!w.png || !w.info || !writesteps(&w, &sink, &job)) return 0;
+    if (!w.png || !w.info || !writesteps(&w, &sink, &job)) return {};
   }
   return writewholefile(name, {sink.data, sink.size});
 }

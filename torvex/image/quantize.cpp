@@ -1,12 +1,14 @@
 // The colour quantizer: a six-level colour tree over 15-bit colour bins,
 // reduced by merging the least populated nodes into their parents, then a
-// row-wise error-diffused mapping onto the resulting palette.
+// row-wise error-diffused mapping onto the resulting palette. It keeps no
+// state between calls: the lookup tables are constants, and the tree, heap
+// and palette belong to one call.
+#include <array>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "image.h"
-#include "quantize.h"
 
 namespace torvex {
 
@@ -30,9 +32,14 @@ struct HeapEntry {
   uint32_t node;
 };
 
-QuantState state;
+// The shares of one channel value in the 15-bit bin number: its five high
+// bits, interleaved with the other channels' (red highest).
+struct BinShares {
+  std::array<uint32_t, 256> red{}, green{}, blue{};
+};
 
-void buildtables() {
+constexpr BinShares makebinshares() {
+  BinShares shares;
   for (int v = 0; v < 256; ++v) {
     uint32_t r = 0, g = 0, b = 0;
     for (int bit = 7; bit >= 3; --bit) {
@@ -43,13 +50,27 @@ void buildtables() {
         b |= 1u << at;
       }
     }
-    state.redbin[v] = r;
-    state.greenbin[v] = g;
-    state.bluebin[v] = b;
+    shares.red[static_cast<size_t>(v)] = r;
+    shares.green[static_cast<size_t>(v)] = g;
+    shares.blue[static_cast<size_t>(v)] = b;
   }
-  for (int i = -255; i <= 255; ++i) state.squares[i + 255] = i * i;
-  state.tablesbuilt = true;
+  return shares;
 }
+constexpr BinShares kBinShares = makebinshares();
+
+// i*i for i from -255 to 255.
+constexpr std::array<int, 511> makesquares() {
+  std::array<int, 511> squares{};
+  for (int i = -255; i <= 255; ++i) squares[static_cast<size_t>(i + 255)] = i * i;
+  return squares;
+}
+constexpr std::array<int, 511> kSquares = makesquares();
+
+// The palette of one call, planar: reds, greens, blues.
+struct QuantPalette {
+  uint8_t planes[3][256] = {};
+  int count = 0;
+};
 
 // The centre colour of a bin: its five bits of each channel with bit 2 set.
 void bincentre(uint32_t bin, uint32_t& r, uint32_t& g, uint32_t& b) {
@@ -67,7 +88,7 @@ void bincentre(uint32_t bin, uint32_t& r, uint32_t& g, uint32_t& b) {
 
 class Reducer {
  public:
-  explicit Reducer(std::vector<Node>* levels) : levels_(levels) {}
+  Reducer(std::vector<Node>* levels, QuantPalette& palette) : levels_(levels), palette_(palette) {}
 
   Node& node(const HeapEntry& e) { return levels_[e.level][e.node]; }
   uint32_t key(size_t i) { return node(heap[i]).pixelsInCube; }
@@ -111,17 +132,18 @@ class Reducer {
   }
 
   // Children 7 down to 0 first, then the node itself when it is a colour.
-  void walk(int level, uint32_t n, int& count) {
+  void walk(int level, uint32_t n) {
     const Node& nd = levels_[level][n];
     if (level < kLevels - 1) {
       for (int c = 7; c >= 0; --c)
-        if (nd.children >> c & 1) walk(level + 1, n * 8 + static_cast<uint32_t>(c), count);
+        if (nd.children >> c & 1) walk(level + 1, n * 8 + static_cast<uint32_t>(c));
     }
     const uint64_t p = nd.pixelCount;
+    int& count = palette_.count;
     if (p != 0 && count < 256) {
-      state.palette[0][count] = static_cast<uint8_t>((nd.red + p / 2) / p);
-      state.palette[1][count] = static_cast<uint8_t>((nd.green + p / 2) / p);
-      state.palette[2][count] = static_cast<uint8_t>((nd.blue + p / 2) / p);
+      palette_.planes[0][count] = static_cast<uint8_t>((nd.red + p / 2) / p);
+      palette_.planes[1][count] = static_cast<uint8_t>((nd.green + p / 2) / p);
+      palette_.planes[2][count] = static_cast<uint8_t>((nd.blue + p / 2) / p);
       ++count;
     }
   }
@@ -131,19 +153,21 @@ class Reducer {
 
  private:
   std::vector<Node>* levels_;
+  QuantPalette& palette_;
 };
 
 // Error-diffused mapping: one cached nearest-colour search per 8x8x8 slot.
-void mappixels(const uint8_t* rgb, uint8_t* out, int width, int height, int count) {
+void mappixels(const uint8_t* rgb, uint8_t* out, int width, int height, const QuantPalette& palette) {
+  const int count = palette.count;
   constexpr uint16_t kEmpty = 0xFFFF;
   std::vector<uint16_t> cache(kBins, kEmpty);
   uint8_t clampstore[768];
   for (int i = -256; i < 512; ++i) clampstore[i + 256] = static_cast<uint8_t>(i < 0 ? 0 : i > 255 ? 255 : i);
   const uint8_t* clamp = clampstore + 256;
-  const int* sq = state.squares + 255;
-  const uint8_t* pr = state.palette[0];
-  const uint8_t* pg = state.palette[1];
-  const uint8_t* pb = state.palette[2];
+  const int* sq = kSquares.data() + 255;
+  const uint8_t* pr = palette.planes[0];
+  const uint8_t* pg = palette.planes[1];
+  const uint8_t* pb = palette.planes[2];
 
   for (int y = 0; y < height; ++y) {
     int er = 0, eg = 0, eb = 0;
@@ -178,16 +202,13 @@ void mappixels(const uint8_t* rgb, uint8_t* out, int width, int height, int coun
 
 }  // namespace
 
-QuantState& quantstate() { return state; }
-void resetquantstate() { state = QuantState{}; }
-
-int dl1quant(const uint8_t* rgb, uint8_t* out, int width, int height, int colours, uint8_t palette[3][256]) {
-  if (!state.tablesbuilt) buildtables();
+int dl1quant(const uint8_t* rgb, uint8_t* out, int width, int height, int colours, uint8_t palette[3][256],
+             int* colourcount) {
   if (colours < 1) colours = 1;
   if (colours > 256) colours = 256;
   if (width < 0 || height < 0) return 0;
   const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
-  std::memset(state.palette, 0, sizeof state.palette);
+  QuantPalette chosen;
 
   try {
     std::vector<Node> levels[kLevels];
@@ -196,10 +217,10 @@ int dl1quant(const uint8_t* rgb, uint8_t* out, int width, int height, int colour
 
     for (size_t i = 0; i < pixels; ++i) {
       const uint8_t* p = rgb + i * 3;
-      ++bins[state.redbin[p[0]] + state.greenbin[p[1]] + state.bluebin[p[2]]].pixelCount;
+      ++bins[kBinShares.red[p[0]] + kBinShares.green[p[1]] + kBinShares.blue[p[2]]].pixelCount;
     }
 
-    Reducer reducer(levels);
+    Reducer reducer(levels, chosen);
     reducer.heap.resize(kBins + 1);
     for (uint32_t bin = 0; bin < kBins; ++bin) {
       Node& nd = bins[bin];
@@ -223,42 +244,47 @@ int dl1quant(const uint8_t* rgb, uint8_t* out, int width, int height, int colour
     for (size_t i = reducer.size; i >= 1; --i) reducer.siftdown(i);
     reducer.reduce(static_cast<size_t>(colours));
 
-    int count = 0;
-    reducer.walk(0, 0, count);
-    state.count = count;
-    mappixels(rgb, out, width, height, count);
+    reducer.walk(0, 0);
+    mappixels(rgb, out, width, height, chosen);
   } catch (const std::bad_alloc&) {
     return 0;
   }
-  std::memcpy(palette, state.palette, sizeof state.palette);
+  std::memcpy(palette, chosen.planes, sizeof chosen.planes);
+  if (colourcount) *colourcount = chosen.count;
   return 1;
 }
 
-Bytes quantizeimage(const uint8_t* rgb, Palette& palette, int width, int height) {
+Bytes quantizeimage(const uint8_t* rgb, Palette& palette, int width, int height, ImageResult& result) {
   const int64_t pixels = static_cast<int64_t>(width) * height;
   Bytes indexed(static_cast<uint8_t*>(allocmem(static_cast<int32_t>(pixels))));
   uint8_t colours[3][256];
-  if (!dl1quant(rgb, indexed.get(), width, height, 255, colours)) fatal("dl1quant failed");
+  if (!dl1quant(rgb, indexed.get(), width, height, 255, colours)) {
+    result.refusal = "dl1quant failed";
+    return {};
+  }
   // Index 0 stays free for the transparent colour.
   for (int64_t i = 0; i < pixels; ++i) ++indexed[i];
   for (int i = 1; i < 256; ++i) palette[i] = Rgba{colours[0][i - 1], colours[1][i - 1], colours[2][i - 1], 255};
   return indexed;
 }
 
-int completeimage(Image& image) {
+ImageResult completeimage(Image& image) {
+  ImageResult result;
+  result.status = 1;
   const int64_t pixels = static_cast<int64_t>(image.width) * image.height;
   if (image.kind == TrueColour) {
-    if (image.indexed) return 1;
+    if (image.indexed) return result;
     if (!image.alpha) {
       image.alpha.reset(static_cast<uint8_t*>(allocmem(static_cast<int32_t>(pixels))));
       std::memset(image.alpha.get(), 255, static_cast<size_t>(pixels));
     }
-    image.indexed = quantizeimage(image.rgb.get(), image.palette, image.width, image.height);
+    image.indexed = quantizeimage(image.rgb.get(), image.palette, image.width, image.height, result);
+    if (!image.indexed) return result;
     image.palette[0] = Rgba{0, 0, 0, 0};
-    return 1;
+    return result;
   }
-  if (!image.indexed) return 1;
-  if (!image.rgb) prepareimage(image, 2, image.width, image.height);
+  if (!image.indexed) return result;
+  if (!image.rgb && !prepareimage(image, 2, image.width, image.height, result)) return result;
   const uint8_t* idx = image.indexed.get();
   uint8_t* rgb = image.rgb.get();
   for (int64_t i = 0; i < pixels; ++i) {
@@ -273,7 +299,7 @@ int completeimage(Image& image) {
   for (const Rgba& c : image.palette) translucent |= c.a != 255;
   if (translucent)
     for (int64_t i = 0; i < pixels; ++i) image.alpha[i] = image.palette[idx[i]].a;
-  return 1;
+  return result;
 }
 
 }  // namespace torvex

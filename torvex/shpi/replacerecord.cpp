@@ -77,11 +77,10 @@ void fitpalette(std::span<uint8_t> indices, int width, int height, Palette& own,
     // of the table is zero-filled and would read as spare black entries.
     const int start = record.size() >= 12 ? static_cast<int>(get16(&record[10])) : 0;
     const int entries = written > 0 ? std::min(256, start + written) : 0;
-    remapbegin(reinterpret_cast<const uint8_t*>(game.data()), entries, 4, oldborder);
+    ColourRemap remap(reinterpret_cast<const uint8_t*>(game.data()), entries, 4, oldborder);
     uint8_t map[256];
-    for (size_t k = 0; k < 256; ++k) map[k] = static_cast<uint8_t>(remapcolour(own[k].r, own[k].g, own[k].b));
+    for (size_t k = 0; k < 256; ++k) map[k] = static_cast<uint8_t>(remap.nearest(own[k].r, own[k].g, own[k].b));
     for (uint8_t& x : indices) x = transparent && x == newindex ? oldindex : map[x];
-    remapend();
   }
   for (size_t k = 0; k < 256; ++k) {
     if (!transparent)

@@ -79,8 +79,12 @@ ShpiPaletteFinder paletteof(const PackEntry& entry);
 
 // The picture half of extraction: decodes a picture member's content and
 // saves it as a picture file named after the member, in save format
-// `format` (the picture formats' numbers).
-enum class PictureSave { kSaved, kNotAPicture, kWriteFailed };
+// `format` (the picture formats' numbers). A writer that refuses the
+// picture says why in `refusal`.
+struct PictureSave {
+  enum Status { kSaved, kNotAPicture, kWriteFailed, kRefused } status = kSaved;
+  std::string refusal;
+};
 PictureSave savepicture(const PackEntry& member, std::span<const uint8_t> content, int format);
 
 // ---- Writer ------------------------------------------------------------------------
