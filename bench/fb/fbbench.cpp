@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "oldencode.h"
 #include "torvex/fbcomp/encode.h"
 #include "torvex/fbcomp/fb.h"
 #include "torvex/platform/platform.h"
@@ -183,18 +184,28 @@ int main(int argc, char** argv) {
 
   auto& console = torvex::services().consolewrite;
   auto* const saved = console;
-  std::printf("%-10s %10s %10s %12s %12s %7s\n", "file", "bytes", "encoded", "decode MB/s", "encode MB/s", "ratio");
+  std::printf("%-10s %10s %10s %12s %12s %12s %7s\n", "file", "bytes", "encoded", "decode MB/s", "old MB/s", "new MB/s", "ratio");
   for (const Item& item : corpus) {
     const std::span<const uint8_t> data(item.bytes);
     torvex::Block encoded = torvex::allocblock(torvex::fbcapacity(static_cast<int32_t>(data.size())));
-    double encodebest = 1e9;
+    torvex::Block old = torvex::allocblock(torvex::fbcapacity(static_cast<int32_t>(data.size())));
+    double encodebest = 1e9, oldbest = 1e9;
     for (int run = 0; run < 3; ++run) {
       console = quiet;
       const double a = now();
       encoded.size = torvex::fbencode(data, encoded.get());
       const double b = now();
+      old.size = torvex::benchold::oldfbencode(data, old.get());
+      const double c = now();
       console = saved;
       encodebest = std::min(encodebest, b - a);
+      oldbest = std::min(oldbest, c - b);
+    }
+    if (old.size != encoded.size || std::memcmp(old.get(), encoded.get(), static_cast<size_t>(old.size)) != 0) {
+      int32_t at = 0;
+      while (at < std::min(old.size, encoded.size) && old.get()[at] == encoded.get()[at]) ++at;
+      std::printf("%s: the encodings DIFFER at byte %d (sizes %d and %d)\n", item.name, at, old.size, encoded.size);
+      return 1;
     }
     double decodebest = 1e9;
     for (int run = 0; run < 5; ++run) {
@@ -210,8 +221,9 @@ int main(int argc, char** argv) {
       decodebest = std::min(decodebest, b - a);
     }
     const double mb = static_cast<double>(data.size()) / 1e6;
-    std::printf("%-10s %10zu %10d %12.0f %12.1f %6.1f%%\n", item.name, data.size(), encoded.size, mb / decodebest,
-                mb / encodebest, 100.0 * encoded.size / static_cast<double>(data.size()));
+    std::printf("%-10s %10zu %10d %12.0f %12.1f %12.1f %6.1f%%\n", item.name, data.size(), encoded.size, mb / decodebest,
+                mb / oldbest, mb / encodebest, 100.0 * encoded.size / static_cast<double>(data.size()));
+    std::fflush(stdout);
     if (writedir) {
       writefile(std::string(writedir) + "/" + item.name, data);
       writefile(std::string(writedir) + "/" + item.name + ".fb", encoded.span());
