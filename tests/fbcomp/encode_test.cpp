@@ -329,22 +329,10 @@ TEST(FbEncode, ARunIsNeverItsOwnCandidate) {
   EXPECT_EQ(encode(run), want);
 }
 
-TEST(FbEncode, TinyInputsAreLiteralsWithOneProgressLine) {
-  const std::string blank = std::string(79, ' ') + "\r";
-  {
-    Quiet quiet;
-    EXPECT_EQ(encode({}), (Bytes8{0x10, 0xFB, 0, 0, 0, 0xFC}));
-    EXPECT_EQ(quiet.text(), blank + "old size 0, new size 6\n");
-  }
-  {
-    Quiet quiet;
-    EXPECT_EQ(encode({'a', 'a', 'a'}), (Bytes8{0x10, 0xFB, 0, 0, 3, 0xFF, 'a', 'a', 'a'}));
-    EXPECT_EQ(quiet.text(), "compressing 1/3 (33%) (OUT 5 500%)\r" + blank + "old size 3, new size 9\n");
-  }
-  {
-    Quiet quiet;
-    EXPECT_EQ(encode({'a', 'b', 'a', 'b'}), (Bytes8{0x10, 0xFB, 0, 0, 4, 0xE0, 'a', 'b', 'a', 'b', 0xFC}));
-  }
+TEST(FbEncode, TinyInputsAreLiterals) {
+  EXPECT_EQ(encode({}), (Bytes8{0x10, 0xFB, 0, 0, 0, 0xFC}));
+  EXPECT_EQ(encode({'a', 'a', 'a'}), (Bytes8{0x10, 0xFB, 0, 0, 3, 0xFF, 'a', 'a', 'a'}));
+  EXPECT_EQ(encode({'a', 'b', 'a', 'b'}), (Bytes8{0x10, 0xFB, 0, 0, 4, 0xE0, 'a', 'b', 'a', 'b', 0xFC}));
 }
 
 TEST(FbEncode, TheLastByteIsAlwaysALiteral) {
@@ -393,21 +381,6 @@ TEST(FbEncode, RoundTripsLargeInputs) {
   const Bytes8 got = encode(data);
   EXPECT_LT(got.size(), data.size() / 2);
   EXPECT_EQ(decode(got), data);
-}
-
-TEST(FbEncode, KeepsItsNodesForTheNextRun) {
-  resetfbencoder();
-  EXPECT_EQ(fbencoderstats().slabs, 0);
-  const Bytes8 data = mixedbytes(300000, 5);
-  Quiet quiet;
-  const Bytes8 first = encode(data);
-  const FbEncoderStats after = fbencoderstats();
-  EXPECT_GT(after.slabs, 0);
-  EXPECT_EQ(after.freenodes, after.slabs * 1024);  // every node is back on the free list
-  EXPECT_EQ(encode(data), first);
-  EXPECT_EQ(fbencoderstats().slabs, after.slabs);  // the second run took no new memory
-  resetfbencoder();
-  EXPECT_EQ(fbencoderstats().freenodes, 0);
 }
 
 // ---- fbcompress and the self-test ------------------------------------------------

@@ -23,7 +23,14 @@ void fbverify(std::span<const uint8_t> original, std::span<const uint8_t> encode
 
 Block fbselftest(Block data) {
   Block out = allocblock(fbcapacity(data.size));
-  out.size = fbencode(data.span(), out.get());
+  out.size = fbencode(data.span(), out.get(), [](const FbProgress& p) {
+    message("compressing %d/%d (%d%%%%) (OUT %d %d%%%%)%c", p.done, p.total,
+            static_cast<int>(int64_t{p.done} * 100 / p.total), p.written,
+            static_cast<int>(int64_t{p.written} * 100 / p.done), 13);
+  });
+  if (out.size < 0) fatal("can't compress %d bytes: an FB block holds at most %d bytes", data.size, 0xFFFFFF);
+  message("                                                                               %c", 13);
+  message("old size %d, new size %d\n", data.size, out.size);
   fbverify(data.span(), out.span());
   return out;
 }

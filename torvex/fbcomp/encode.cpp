@@ -1,122 +1,51 @@
-// The real 10 FB encoder: LZ77 over a 128 KiB window, with hash chains on
-// two-byte keys.
+// The real 10 FB encoder: LZ77 over a 128 KiB window.
 //
-// Every position is entered into the bucket of its key (the byte there plus
-// 256 times the next byte, used directly as the bucket index). A bucket is a
-// chain of nodes of 32 entries, newest node first; an entry (P, K) stands for
-// the K + 1 consecutive positions P .. P + K with this key, so a run of one
-// byte value costs one entry however long it is. At each position the chain
-// is walked from the newest entry to the oldest, and the longest match wins
-// (among equal lengths the newest); its acceptance depends on the command
-// form that could carry it. The output is fixed by these rules to the byte:
-// the walk order, which entries are looked at, the length cap and the tie
-// rule all decide which match is taken.
-//
-// Speed without changing the result: each node keeps, beside every entry's
-// position, the three bytes that follow the key there, so that a few vector
-// compares per node find the entries that could beat the best match so far;
-// a walk fetches the nodes ahead of it, insertions fetch the bucket records
-// ahead of them, and matches are counted eight bytes at a time.
-#include <bit>
-#include <cstddef>
-#include <cstring>
-#include <vector>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
+// Which copy is taken at each position is fixed to the byte by the rules of
+// the two-byte-key chains this encoder was first written with:
+//  - Every position p carries the key d[p] + 256 * d[p + 1]. Positions are
+//    entered in increasing order, every one of them, also those inside an
+//    accepted copy. A position that continues a run of one byte value (its
+//    key equals the key before it) joins the run's entry instead of opening
+//    one, until the entry stands for 0xFFFF positions.
+//  - Entries of a key are counted from 0; the one counted 31, 63, 95 ...
+//    (index 31 of its node of 32) is never a candidate, nor is the newest
+//    entry of the key at the time of the search (the one that holds `cur`).
+//  - Of the other entries with the same key inside the window, the one whose
+//    bytes agree longest with those at `cur` wins, the newest among equals,
+//    the length counted up to 1028 and never to the last byte of the data.
+// So the choice depends on the data alone, and any structure that finds the
+// same entry gives the same output. This one looks only where a winner can
+// be:
+//  - Keys of two different bytes: hash chains of the entries with the same
+//    eight and the same four bytes. The eight-byte chain is walked when the
+//    four-byte one has an entry at all; the four-byte one when the eight-byte
+//    one has nothing. Three-byte matches are looked for only where they can
+//    be taken, within 1024 bytes, and only the newest counts.
+//  - Keys of one byte value twice (runs): an entry of such a key agrees with
+//    `cur` on the shorter of the two runs, and beyond that only when both
+//    runs have the same length. So these entries are kept by byte value and
+//    run length: the newest entry of each length, a chain through the
+//    entries of the same length, and hash chains by byte value, run length
+//    and the byte after the run.
+// Everything is window-sized: rings indexed by position modulo 128 Ki and
+// tables of fixed size, about 3 MiB in all, plus 4 KiB per byte value that
+// starts runs.
 #include "encode.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace torvex {
 
 namespace {
 
-constexpr int kEntries = 32;
 constexpr int32_t kWindow = 131072;
 constexpr int32_t kMaxMatch = 1028;
-constexpr uint16_t kMaxRun = 0xFFFE;
+constexpr int32_t kMaxRunEntry = 0xFFFF;  // positions one entry may stand for
 constexpr int32_t kProgressStep = 10000;
 constexpr int32_t kMaxSize = 0xFFFFFF;
-
-// A node of a chain: 32 entries, oldest at index 0. Besides the start
-// position of each entry it keeps the three bytes that follow the key there,
-// so that a walk can tell from one cache line which entries are worth a
-// look. An entry's run count matters only while it is the newest entry of
-// its bucket, so it lives in the bucket record (Bucket::run).
-struct alignas(64) Node {
-  // What a walk looks at first, in one cache line.
-  uint8_t tag2[kEntries];  // the bytes at pos + 2, pos + 3 and pos + 4 (0 past the end)
-  Node* next;              // the next older node of the chain
-  Node* next2;             // and the two after it, so that a walk can fetch ahead
-  Node* next3;
-  int32_t first;           // pos[0], for the window test
-  uint8_t unused[4];
-  uint8_t tag3[kEntries];
-  uint8_t tag4[kEntries];
-  int32_t pos[kEntries];   // start positions, increasing with the index
-};
-static_assert(sizeof(Node) == 256 && offsetof(Node, tag3) == 64);
-
-// A chain head and its newest entry.
-struct Bucket {
-  Node* head;      // newest node, null before the first entry
-  int32_t newest;  // start of the newest entry
-  uint16_t run;    // its run count: it stands for newest .. newest + run
-  int16_t fill;    // its index in the head node
-};
-
-constexpr int32_t kSlabNodes = 1024;
-
-// Process-wide state of the real encoder: the node free list and the blocks
-// the nodes live in. Nodes cut from chains, and all nodes at the end of a
-// run, go to the free list and serve the next runs before anything new is
-// allocated.
-struct EncoderState {
-  Node* freelist = nullptr;
-  int32_t freenodes = 0;
-  std::vector<Bytes> slabs;
-};
-
-constinit EncoderState state;
-
-EncoderState& encoderstate() { return state; }
-
-Node* takenode() {
-  EncoderState& s = encoderstate();
-  if (!s.freelist) {
-    Bytes slab(static_cast<uint8_t*>(allocmem(static_cast<int32_t>(sizeof(Node)) * (kSlabNodes + 1))));
-    // allocmem gives 8-byte alignment; nodes start on a cache line.
-    const auto base = reinterpret_cast<uintptr_t>(slab.get());
-    auto* nodes = reinterpret_cast<Node*>((base + alignof(Node) - 1) & ~uintptr_t{alignof(Node) - 1});
-    for (int32_t i = 0; i < kSlabNodes; ++i) {
-      nodes[i].next = s.freelist;
-      s.freelist = &nodes[i];
-    }
-    s.freenodes += kSlabNodes;
-    s.slabs.push_back(std::move(slab));
-  }
-  Node* n = s.freelist;
-  s.freelist = n->next;
-  __builtin_prefetch(s.freelist);  // the node after this one is likely cold
-  --s.freenodes;
-  n->next = nullptr;
-  n->next2 = nullptr;
-  n->next3 = nullptr;
-  return n;
-}
-
-// Puts `chain` and every node after it on the free list.
-void releasechain(Node* chain) {
-  EncoderState& s = encoderstate();
-  while (chain) {
-    Node* next = chain->next;
-    chain->next = s.freelist;
-    s.freelist = chain;
-    ++s.freenodes;
-    chain = next;
-  }
-}
+constexpr int32_t kNear = 1024;  // the farthest a three-byte copy may reach
 
 inline uint64_t load64(const uint8_t* p) {
   uint64_t v;
@@ -124,19 +53,10 @@ inline uint64_t load64(const uint8_t* p) {
   return v;
 }
 
-// Bits 0-31: which of the 32 tags equal `value`.
-inline uint32_t tagmask(const uint8_t* tags, uint8_t value) {
-#ifdef __SSE2__
-  const __m128i v = _mm_set1_epi8(static_cast<char>(value));
-  const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tags));
-  const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tags + 16));
-  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(lo, v))) |
-         (static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(hi, v))) << 16);
-#else
-  uint32_t m = 0;
-  for (int i = 0; i < kEntries; ++i) m |= static_cast<uint32_t>(tags[i] == value) << i;
-  return m;
-#endif
+inline uint32_t load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
 }
 
 // How many bytes from `from` on agree at a and b, up to `cap`.
@@ -153,23 +73,58 @@ inline int32_t matchlength(const uint8_t* a, const uint8_t* b, int32_t from, int
   return m;
 }
 
+// Hash slots. The chains hold positions plus one, so that a zero-filled
+// table means "none" and a walk ends where the value is not above the
+// window's lower bound.
+constexpr int kBits8 = 16;
+constexpr int kBits4 = 16;
+constexpr int kBits3 = 12;
+constexpr int kBitsTail = 14;
+constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+inline uint32_t hashslot(uint64_t key, int bits) { return static_cast<uint32_t>((key * kMultiplier) >> (64 - bits)); }
+
+// Run lengths are told apart up to kLongRun; longer runs all count as
+// kLongRun, which is more than any match can use.
+constexpr int32_t kLongRun = kMaxMatch + 1;
+constexpr int32_t kRunBlock = 32;
+constexpr int32_t kRunBlocks = kLongRun / kRunBlock + 1;
+
+// The run entries of one byte value, positions plus one.
+struct RunRow {
+  int32_t newest[kLongRun + 1];     // by run length
+  int32_t blocknewest[kRunBlocks];  // the newest of each block of 32 lengths
+};
+
+// What opening the position being searched asks for after the search.
+enum class Opened { kNothing, kLink, kPublish };
+
 class Encoder {
  public:
-  Encoder(std::span<const uint8_t> data, uint8_t* out)
-      : d_(data.data()), total_(static_cast<int32_t>(data.size())), out_(out), o_(out),
-        buckets_(static_cast<Bucket*>(allocmem(65536 * static_cast<int32_t>(sizeof(Bucket))))) {}
-  ~Encoder() {
-    for (const uint16_t k : used_) releasechain(buckets_.get()[k].head);
-  }
-  Encoder(const Encoder&) = delete;
-  Encoder& operator=(const Encoder&) = delete;
-
+  Encoder(std::span<const uint8_t> data, uint8_t* out, const FbProgressFn& progress);
   int32_t run();
 
  private:
-  void insert(int32_t p);
-  // The best earlier occurrence for `cur`: its length (0 for none) and position.
-  int32_t search(int32_t cur, int32_t& bestpos);
+  // The key material at q: eight bytes, zeros past the end of the data.
+  uint64_t at(int32_t q) const {
+    if (q + 8 <= total_) return load64(d_ + q);
+    uint8_t b[8] = {};
+    std::memcpy(b, d_ + q, static_cast<size_t>(total_ - q));
+    return load64(b);
+  }
+  Opened open(int32_t p);
+  void link(int32_t p);
+  bool openrun(int32_t p);
+  void publish(int32_t p);
+  void settle(int32_t p, Opened opened) {
+    if (opened == Opened::kLink) link(p);
+    if (opened == Opened::kPublish) publish(p);
+  }
+  void enterrange(int32_t from, int32_t to);
+  int32_t runlength(int32_t p) const;
+  int32_t search(int32_t cur, int32_t& bestpos) const;
+  int32_t searchrun(int32_t cur, int32_t lower, int32_t cap, int32_t& bestpos) const;
+  int32_t walk(const int32_t* prev, int32_t e, int32_t cur, int32_t lower, int32_t best, int32_t limit,
+               int32_t& bestpos) const;
   void progress(int32_t cur);
   int32_t literals(int32_t from, int32_t count);
   void emitcopy(int32_t from, int32_t pending, int32_t distance, int32_t length);
@@ -178,124 +133,275 @@ class Encoder {
   int32_t total_;
   uint8_t* out_;
   uint8_t* o_;
-  MemPtr<Bucket> buckets_;
-  std::vector<uint16_t> used_;  // the keys whose buckets have a chain: small inputs touch few
+  const FbProgressFn& progress_;
   int32_t threshold_ = -1;
+
+  // One block holds the tables and rings (see the constructor).
+  MemPtr<int32_t> arena_;
+  int32_t* head8_;     // eight-byte hashes
+  int32_t* head4_;     // four-byte hashes
+  int32_t* head3_;     // three-byte hashes
+  int32_t* headtail_;  // runs by byte, length and the byte after
+  int32_t* prev8_;
+  int32_t* prev4_;
+  int32_t* prev3_;     // a ring of kNear positions
+  int32_t* prevtail_;
+  int32_t* runprev_;   // the next older run entry of the same byte and length
+  uint16_t* counts_;   // entries opened so far per two-byte key (modulo 2^16)
+  int32_t mask_;       // of the window-sized rings
+
+  int32_t runstart_ = -1;  // where the entry of the current run began
+  // Runs: a row for each byte value once it has an entry. An entry is
+  // published when it is entered, or after the search at its position.
+  MemPtr<RunRow> rows_[256];
+  int32_t runentry_ = -1;  // the entry of the current run, if it can be a candidate
+  int32_t runentrylength_ = 0;
+  int32_t held_ = -1;      // the published entry the position being searched continues
 };
 
-inline void Encoder::insert(int32_t p) {
-  // Positions are entered in increasing order: ask early for the bucket
-  // records and head nodes that the next positions will need.
-  if (p + 5 < total_) {
-    __builtin_prefetch(&buckets_.get()[d_[p + 4] | (static_cast<uint32_t>(d_[p + 5]) << 8)]);
-    const Bucket& soon = buckets_.get()[d_[p + 2] | (static_cast<uint32_t>(d_[p + 3]) << 8)];
-    if (soon.head) {
-      __builtin_prefetch(soon.head);
-      __builtin_prefetch(reinterpret_cast<const char*>(soon.head) + 64);
-      __builtin_prefetch(&soon.head->pos[soon.fill]);
-    }
+int ceillog2(int32_t n) { return n <= 1 ? 0 : 32 - std::countl_zero(static_cast<uint32_t>(n - 1)); }
+
+Encoder::Encoder(std::span<const uint8_t> data, uint8_t* out, const FbProgressFn& progress)
+    : d_(data.data()), total_(static_cast<int32_t>(data.size())), out_(out), o_(out), progress_(progress) {
+  // The rings are window-sized, and no larger than the data needs.
+  const int32_t ring = int32_t{1} << std::clamp(ceillog2(total_), 10, 17);
+  const int32_t words[] = {1 << kBits8, 1 << kBits4, 1 << kBits3, 1 << kBitsTail, ring, ring, kNear, ring, ring,
+                           65536 / 2};
+  int32_t total = 0;
+  for (const int32_t w : words) total += w;
+  arena_.reset(static_cast<int32_t*>(allocmem(total * static_cast<int32_t>(sizeof(int32_t)))));
+  int32_t* at = arena_.get();
+  int32_t** const parts[] = {&head8_, &head4_, &head3_, &headtail_, &prev8_, &prev4_, &prev3_, &prevtail_, &runprev_};
+  for (size_t i = 0; i < std::size(parts); ++i) {
+    *parts[i] = at;
+    at += words[i];
   }
-  const uint32_t key = d_[p] | (static_cast<uint32_t>(d_[p + 1]) << 8);
-  Bucket& b = buckets_.get()[key];
-  if (!b.head) {
-    b.head = takenode();
-    used_.push_back(static_cast<uint16_t>(key));
-    b.fill = -1;
-  } else if (b.newest + b.run + 1 == p && b.run < kMaxRun) {
-    ++b.run;  // one more position of a run
-    return;
-  } else if (b.fill == kEntries - 1) {
-    Node* n = takenode();
-    n->next = b.head;
-    n->next2 = b.head->next;
-    n->next3 = b.head->next2;
-    b.head = n;
-    b.fill = -1;
-  }
-  Node* h = b.head;
-  const int f = ++b.fill;
-  h->pos[f] = p;
-  if (f == 0) h->first = p;
-  h->tag2[f] = p + 2 < total_ ? d_[p + 2] : 0;
-  h->tag3[f] = p + 3 < total_ ? d_[p + 3] : 0;
-  h->tag4[f] = p + 4 < total_ ? d_[p + 4] : 0;
-  b.newest = p;
-  b.run = 0;
+  counts_ = reinterpret_cast<uint16_t*>(at);
+  mask_ = ring - 1;
 }
 
-int32_t Encoder::search(int32_t cur, int32_t& bestpos) {
-  const uint32_t key = d_[cur] | (static_cast<uint32_t>(d_[cur + 1]) << 8);
-  const Bucket& b = buckets_.get()[key];
-  const int32_t lower = cur > kWindow ? cur - kWindow : 0;
-  const int32_t cap = total_ - 1 - cur < kMaxMatch ? total_ - 1 - cur : kMaxMatch;  // at least 3
+// Opens the run entry at p (its key is one byte value twice and it does not
+// continue the run before it); true when it can be a candidate later.
+inline bool Encoder::openrun(int32_t p) {
+  runstart_ = p;
+  runentry_ = (counts_[d_[p] * 257]++ & 31) != 31 ? p : -1;
+  return runentry_ >= 0;
+}
+
+// Opens the position being searched: whether it is an entry that can be a
+// candidate later, of a key of two different bytes (to be linked into the
+// chains) or of a run (to be published), once the search is done.
+Opened Encoder::open(int32_t p) {
+  const uint8_t a = d_[p];
+  const uint8_t b = d_[p + 1];
+  held_ = -1;
+  if (a != b) return (counts_[a | (b << 8)]++ & 31) != 31 ? Opened::kLink : Opened::kNothing;
+  if (p > 0 && d_[p - 1] == a && p - runstart_ < kMaxRunEntry) {  // the run goes on
+    held_ = runentry_;
+    return Opened::kNothing;
+  }
+  return openrun(p) ? Opened::kPublish : Opened::kNothing;
+}
+
+inline void Encoder::link(int32_t p) {
+  const uint64_t v = at(p);
+  int32_t* const __restrict h8 = &head8_[hashslot(v, kBits8)];
+  int32_t* const __restrict h4 = &head4_[hashslot(v << 32, kBits4)];
+  int32_t* const __restrict h3 = &head3_[hashslot(v << 40, kBits3)];
+  prev8_[p & mask_] = *h8;
+  prev4_[p & mask_] = *h4;
+  prev3_[p & (kNear - 1)] = *h3;
+  *h8 = *h4 = *h3 = p + 1;
+}
+
+// Positions from .. to - 1 (none of them searched, `from` above 0) enter the
+// bookkeeping and the chains. The hot loop of data with long copies, so its
+// state lives in locals.
+void Encoder::enterrange(int32_t from, int32_t to) {
+  const uint8_t* const d = d_;
+  uint16_t* const counts = counts_;
+  int32_t* const __restrict head8 = head8_;
+  int32_t* const __restrict head4 = head4_;
+  int32_t* const __restrict head3 = head3_;
+  int32_t* const __restrict prev8 = prev8_;
+  int32_t* const __restrict prev4 = prev4_;
+  int32_t* const __restrict prev3 = prev3_;
+  const int32_t mask = mask_;
+  const int32_t safe = total_ - 8;  // the last position with eight bytes to read
+  for (int32_t p = from; p < to; ++p) {
+    const uint8_t a = d[p];
+    const uint8_t b = d[p + 1];
+    if (a != b) {
+      if ((counts[a | (b << 8)]++ & 31) == 31) continue;
+      const uint64_t v = p <= safe ? load64(d + p) : at(p);
+      int32_t& h8 = head8[hashslot(v, kBits8)];
+      int32_t& h4 = head4[hashslot(v << 32, kBits4)];
+      int32_t& h3 = head3[hashslot(v << 40, kBits3)];
+      prev8[p & mask] = h8;
+      prev4[p & mask] = h4;
+      prev3[p & (kNear - 1)] = h3;
+      h8 = h4 = h3 = p + 1;
+    } else if (d[p - 1] != a || p - runstart_ >= kMaxRunEntry) {
+      if (openrun(p)) publish(p);
+    }
+  }
+}
+
+// How many bytes from p on equal the byte at p, up to kLongRun.
+inline int32_t Encoder::runlength(int32_t p) const {
+  const int32_t cap = std::min(kLongRun, total_ - p);
+  const uint64_t fill = d_[p] * 0x0101010101010101ull;
+  int32_t n = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    while (n + 8 <= cap) {
+      const uint64_t x = load64(d_ + p + n) ^ fill;
+      if (x) return n + std::countr_zero(x) / 8;
+      n += 8;
+    }
+  }
+  while (n < cap && d_[p + n] == d_[p]) ++n;
+  return n;
+}
+
+inline uint64_t tailkey(uint8_t c, int32_t length, uint8_t next) {
+  return c | (static_cast<uint64_t>(length) << 8) | (static_cast<uint64_t>(next) << 24);
+}
+
+void Encoder::publish(int32_t p) {
+  const uint8_t c = d_[p];
+  if (!rows_[c]) rows_[c].reset(static_cast<RunRow*>(allocmem(static_cast<int32_t>(sizeof(RunRow)))));
+  RunRow& row = *rows_[c];
+  const int32_t l = runlength(p);
+  runprev_[p & mask_] = row.newest[l];
+  row.newest[l] = p + 1;
+  row.blocknewest[l / kRunBlock] = p + 1;
+  runentrylength_ = l;
+  if (l < kLongRun && p + l < total_) {
+    int32_t& h = headtail_[hashslot(tailkey(c, l, d_[p + l]), kBitsTail)];
+    prevtail_[p & mask_] = h;
+    h = p + 1;
+  }
+}
+
+// From the entry e (a position plus one) on along `prev`, the newest entry
+// agreeing with `cur` on more than `best` bytes, and on the most; no
+// candidate can agree on more than `limit`.
+inline int32_t Encoder::walk(const int32_t* prev, int32_t e, int32_t cur, int32_t lower, int32_t best, int32_t limit,
+                             int32_t& bestpos) const {
   const uint8_t* const here = d_ + cur;
-  const uint8_t c2 = here[2];
-  const uint8_t c3 = here[3];
-  const uint8_t c4 = cap > 4 ? here[4] : 0;  // only looked at once a match of 4 is known
-  int32_t best = 0;
-  // Each node from the one below its newest entry down to index 0: the
-  // newest entry of the head holds `cur` itself (or the run it extended),
-  // and the newest entry of an older node is not looked at either.
-  int top = b.fill - 1;
-  Node* before = nullptr;   // the node walked before this one
-  Node* before2 = nullptr;  // and the one before that
-  if (b.head) __builtin_prefetch(b.head->next2);
-  for (Node* node = b.head; node; before2 = before, before = node, node = node->next, top = kEntries - 2) {
-    // The next two nodes were asked for already; ask for the third.
-    __builtin_prefetch(node->next3);
-    if (top < 0) continue;
-    int low = 0;
-    bool cut = false;
-    if (node->first < lower) {
-      int i = top;
-      while (i >= 0 && node->pos[i] >= lower) --i;
-      if (i >= 0) {
-        cut = true;
-        low = i + 1;
-      }
-    }
-    // Entries worth counting: to beat `best` a match must agree on the
-    // bytes 2 .. best, as far as the tags tell.
-    // All three masks, without branches that a walk could not predict.
-    const uint32_t m3 = tagmask(node->tag3, c3);
-    const uint32_t m4 = tagmask(node->tag4, c4);
-    uint32_t m = tagmask(node->tag2, c2) & ((2u << top) - 1) & ~((1u << low) - 1);
-    m &= best >= 3 ? m3 : ~0u;
-    m &= best >= 4 ? m4 : ~0u;
-    while (m) {
-      const int i = 31 - std::countl_zero(m);
-      m &= ~(1u << i);
-      const uint8_t* const there = d_ + node->pos[i];
-      if (best > 4 && there[best] != here[best]) continue;  // cannot be longer
-      const int32_t length = matchlength(there, here, 3, cap);
-      if (length >= cap) {
-        bestpos = node->pos[i];
-        return cap;
-      }
-      if (length > best) {
-        const int32_t was = best;
-        best = length;
-        bestpos = node->pos[i];
-        if (was < 3) m &= m3;
-        if (was < 4 && best >= 4) m &= m4;
-      }
-    }
-    if (cut) {
-      releasechain(node->next);
-      node->next = node->next2 = node->next3 = nullptr;
-      if (before) before->next2 = before->next3 = nullptr;
-      if (before2) before2->next3 = nullptr;
-      break;
+  const int32_t mask = mask_;
+  for (; e > lower; e = prev[(e - 1) & mask]) {
+    const uint8_t* const there = d_ + e - 1;
+    if (there[best] != here[best]) continue;  // cannot be longer
+    const int32_t m = matchlength(there, here, 0, limit);
+    if (m > best) {
+      best = m;
+      bestpos = e - 1;
+      if (m >= limit) break;
     }
   }
   return best;
 }
 
+// A key of one byte value c twice: every candidate is the start of a run of
+// c, and agrees with `cur` on the shorter of the two runs, or beyond when
+// the runs are equally long.
+int32_t Encoder::searchrun(int32_t cur, int32_t lower, int32_t cap, int32_t& bestpos) const {
+  const RunRow* const row = rows_[d_[cur]].get();
+  if (!row) return 0;
+  // The newest entry of each run length, but for the entry `cur` continues
+  // (always the newest of its length): the one before it.
+  const int32_t heldlength = held_ >= 0 ? runentrylength_ : -1;
+  auto newest = [&](int32_t l) { return l == heldlength ? runprev_[held_ & mask_] : row->newest[l]; };
+  // The newest entry with a run of `from` or more.
+  auto newestfrom = [&](int32_t from) {
+    int32_t best = 0;
+    const int32_t block = from / kRunBlock;
+    for (int32_t l = from; l <= std::min(kLongRun, block * kRunBlock + kRunBlock - 1); ++l)
+      best = std::max(best, newest(l));
+    for (int32_t b = block + 1; b < kRunBlocks; ++b) {
+      if (heldlength >= 0 && b == heldlength / kRunBlock) {
+        for (int32_t l = b * kRunBlock; l <= std::min(kLongRun, b * kRunBlock + kRunBlock - 1); ++l)
+          best = std::max(best, newest(l));
+      } else {
+        best = std::max(best, row->blocknewest[b]);
+      }
+    }
+    return best - 1;
+  };
+  // The longest run below `below` with an entry inside the window (0 for
+  // none); a block whose newest entry is out of the window is passed whole.
+  auto longestbelow = [&](int32_t below) {
+    int32_t l = below - 1;
+    while (l >= 2) {
+      if (l % kRunBlock == kRunBlock - 1 && row->blocknewest[l / kRunBlock] <= lower) {
+        l -= kRunBlock;
+        continue;
+      }
+      if (newest(l) > lower) return l;
+      --l;
+    }
+    return 0;
+  };
+  const int32_t len = runlength(cur);
+  if (len < cap) {
+    // Entries with a run of the same length and the same byte after it agree
+    // beyond the run. The entry `cur` continues has a longer run.
+    const int32_t e = headtail_[hashslot(tailkey(d_[cur], len, d_[cur + len]), kBitsTail)];
+    const int32_t best = walk(prevtail_, e, cur, lower, len, cap, bestpos);
+    if (best > len) return best;
+  }
+  const int32_t reach = std::min(len, cap);
+  if (const int32_t p = newestfrom(reach); p >= lower) {
+    bestpos = p;
+    return reach;
+  }
+  if (const int32_t l = longestbelow(reach)) {
+    bestpos = newest(l) - 1;
+    return l;
+  }
+  return 0;
+}
+
+int32_t Encoder::search(int32_t cur, int32_t& bestpos) const {
+  const int32_t lower = cur > kWindow ? cur - kWindow : 0;
+  const int32_t cap = std::min(total_ - 1 - cur, kMaxMatch);  // at least 3
+  const uint8_t* const here = d_ + cur;
+  if (here[0] == here[1]) return searchrun(cur, lower, cap, bestpos);
+  const uint64_t v = at(cur);
+  if (cap >= 4) {
+    // The newest entry with the same four bytes, if there is one, tells
+    // whether the eight-byte chain is worth a walk.
+    const uint32_t four = load32(here);
+    int32_t e = head4_[hashslot(v << 32, kBits4)];
+    while (e > lower && load32(d_ + e - 1) != four) e = prev4_[(e - 1) & mask_];
+    if (e > lower) {
+      const int32_t p = e - 1;
+      const int32_t first = matchlength(d_ + p, here, 4, cap);
+      bestpos = p;
+      if (first >= cap) return first;
+      if (cap >= 8) {
+        const int32_t m = walk(prev8_, head8_[hashslot(v, kBits8)], cur, lower, 7, cap, bestpos);
+        if (m > 7) return m;
+        bestpos = p;
+      }
+      return walk(prev4_, prev4_[p & mask_], cur, lower, first, std::min(cap, 7), bestpos);
+    }
+  }
+  // Three bytes: only the newest such entry counts, and only if it is near.
+  const int32_t nearest = std::max(lower, cur - kNear);
+  for (int32_t e = head3_[hashslot(v << 40, kBits3)]; e > nearest; e = prev3_[(e - 1) & (kNear - 1)]) {
+    const uint8_t* const there = d_ + e - 1;
+    if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) {
+      bestpos = e - 1;
+      return 3;
+    }
+  }
+  return 0;
+}
+
 void Encoder::progress(int32_t cur) {
-  const int64_t outpos = o_ - out_;
-  message("compressing %d/%d (%d%%%%) (OUT %d %d%%%%)%c", cur, total_,
-          static_cast<int>(int64_t{cur} * 100 / total_), static_cast<int>(outpos),
-          static_cast<int>(outpos * 100 / cur), 13);
+  if (progress_) progress_({cur, total_, static_cast<int32_t>(o_ - out_)});
   threshold_ += kProgressStep;
 }
 
@@ -320,6 +426,8 @@ int32_t Encoder::literals(int32_t from, int32_t count) {
   return count;
 }
 
+// The search keeps every copy inside the window and below 1029 bytes, so one
+// of the three forms always holds it.
 void Encoder::emitcopy(int32_t from, int32_t pending, int32_t distance, int32_t length) {
   const int32_t n = literals(from, pending);
   const uint32_t d = static_cast<uint32_t>(distance - 1);
@@ -331,13 +439,11 @@ void Encoder::emitcopy(int32_t from, int32_t pending, int32_t distance, int32_t 
     *o_++ = static_cast<uint8_t>(0x80 + (l - 4));
     *o_++ = static_cast<uint8_t>((n << 6) + (d >> 8));
     *o_++ = static_cast<uint8_t>(d);
-  } else if (d <= 131071 && l <= 1028) {
+  } else {
     *o_++ = static_cast<uint8_t>(0xC0 + ((d >> 16) << 4) + (((l - 5) >> 8) << 2) + n);
     *o_++ = static_cast<uint8_t>(d >> 8);
     *o_++ = static_cast<uint8_t>(d);
     *o_++ = static_cast<uint8_t>(l - 5);
-  } else {
-    fatal("compression failed, too long data (shouldn't happen)");
   }
   const int32_t at = from + pending - n;
   for (int32_t i = 0; i < n; ++i) *o_++ = d_[at + i];
@@ -357,20 +463,20 @@ int32_t Encoder::run() {
   *o_++ = static_cast<uint8_t>(total_);
   int32_t pending = 0;  // where the literals not yet written begin
   if (total_ > 0 && total_ <= 4) {
-    // One visit of position 1, which cannot find anything in so little data
-    // (its own key's entry is the only one there).
+    // One visit of position 1, which cannot find anything in so little data.
     progress(1);
   } else if (total_ > 4) {
-    insert(0);
+    settle(0, open(0));
     int32_t cur = 1;
     do {
       if (cur > threshold_) progress(cur);
-      insert(cur);
+      const Opened opened = open(cur);
       int32_t at = 0;
       const int32_t length = search(cur, at);
+      settle(cur, opened);
       if (length > 0 && acceptable(length, cur - at)) {
         emitcopy(pending, cur - pending, cur - at, length);
-        for (int32_t p = cur + 1; p < cur + length; ++p) insert(p);
+        enterrange(cur + 1, cur + length);
         cur += length;
         pending = cur;
       } else {
@@ -386,31 +492,10 @@ int32_t Encoder::run() {
 
 }  // namespace
 
-int32_t fbencode(std::span<const uint8_t> data, uint8_t* out) {
-  const auto total = static_cast<int32_t>(data.size());
-  if (data.size() > static_cast<size_t>(kMaxSize))
-    fatal("can't compress %lld bytes: an FB block holds at most %d bytes", static_cast<long long>(data.size()),
-          kMaxSize);
-  int32_t length;
-  {
-    Encoder encoder(data, out);
-    length = encoder.run();
-  }
-  message("                                                                               %c", 13);
-  message("old size %d, new size %d\n", total, length);
-  return length;
-}
-
-FbEncoderStats fbencoderstats() {
-  const EncoderState& s = encoderstate();
-  return {static_cast<int32_t>(s.slabs.size()), s.freenodes};
-}
-
-void resetfbencoder() {
-  EncoderState& s = encoderstate();
-  s.freelist = nullptr;
-  s.freenodes = 0;
-  s.slabs.clear();
+int32_t fbencode(std::span<const uint8_t> data, uint8_t* out, const FbProgressFn& progress) {
+  if (data.size() > static_cast<size_t>(kMaxSize)) return -1;
+  Encoder encoder(data, out, progress);
+  return encoder.run();
 }
 
 }  // namespace torvex

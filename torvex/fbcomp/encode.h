@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "torvex/platform/platform.h"
@@ -17,10 +18,22 @@ int32_t fbcapacity(int32_t size);
 // 0xFFFFFF: the last one to three bytes go with the end command.
 int32_t fbstore(std::span<const uint8_t> data, uint8_t* out);
 
-// The real encoder: hash chains on two-byte keys over a 128 KiB window.
-// `out` has fbcapacity(data.size()) bytes; returns the encoded length.
-// Prints its progress line and the "old size, new size" summary.
-int32_t fbencode(std::span<const uint8_t> data, uint8_t* out);
+// Where the real encoder stands: `done` of the `total` input bytes passed,
+// `written` bytes of output so far (the header included).
+struct FbProgress {
+  int32_t done;
+  int32_t total;
+  int32_t written;
+};
+// Called at the first position and then every 10,000 input bytes at most.
+using FbProgressFn = std::function<void(const FbProgress&)>;
+
+// The real encoder: LZ77 over a 128 KiB window, its choices those of hash
+// chains on two-byte keys (see encode.cpp). `out` has fbcapacity(data.size())
+// bytes; returns the encoded length, or -1 (nothing written) for data larger
+// than an FB block holds. Prints nothing: `progress`, when given, hears how
+// far it is.
+int32_t fbencode(std::span<const uint8_t> data, uint8_t* out, const FbProgressFn& progress = {});
 
 // Encodes with fbencode, proves the result by decoding it again (see
 // fbverify) and returns it; consumes the input.
@@ -30,16 +43,5 @@ Block fbselftest(Block data);
 // decoded bytes go to "temp.tmp" in the current folder and the run ends with
 // a fatal error; the broken encoding is never handed on.
 void fbverify(std::span<const uint8_t> original, std::span<const uint8_t> encoded);
-
-// The encoder's chain nodes are kept between runs on a free list; this is
-// that process-wide state.
-struct FbEncoderStats {
-  int32_t slabs = 0;      // node blocks taken from allocmem so far
-  int32_t freenodes = 0;  // nodes waiting on the free list
-};
-FbEncoderStats fbencoderstats();
-// Gives every node block back to allocmem (tests, and the end of a run that
-// wants its memory back).
-void resetfbencoder();
 
 }  // namespace torvex
