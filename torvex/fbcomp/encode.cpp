@@ -17,19 +17,22 @@
 // same entry gives the same output. This one looks only where a winner can
 // be:
 //  - Keys of two different bytes: hash chains of the entries with the same
-//    eight and the same four bytes. The eight-byte chain is walked when the
-//    four-byte one has an entry at all; the four-byte one when the eight-byte
-//    one has nothing. Three-byte matches are looked for only where they can
-//    be taken, within 1024 bytes, and only the newest counts.
+//    four and the same six bytes. The newest entry with the same four bytes
+//    tells whether there is a match of four at all; then the six-byte chain
+//    is walked if it has an entry, else the four-byte one for a match of
+//    five. Three-byte matches are looked for only where they can be taken,
+//    within 1024 bytes, and only the newest counts.
 //  - Keys of one byte value twice (runs): an entry of such a key agrees with
 //    `cur` on the shorter of the two runs, and beyond that only when both
 //    runs have the same length. So these entries are kept by byte value and
 //    run length: the newest entry of each length, a chain through the
 //    entries of the same length, and hash chains by byte value, run length
-//    and the byte after the run.
+//    and the one or four bytes after the run.
 // Everything is window-sized: rings indexed by position modulo 128 Ki and
-// tables of fixed size, about 3 MiB in all, plus 4 KiB per byte value that
-// starts runs.
+// tables of fixed size, about 3 MiB in all, plus 4 KiB for each byte value
+// that starts runs. Chains hold positions plus one, so that a zero-filled
+// table means "none" and a walk ends at a value not above the window's
+// lower bound.
 #include "encode.h"
 
 #include <algorithm>
@@ -73,15 +76,17 @@ inline int32_t matchlength(const uint8_t* a, const uint8_t* b, int32_t from, int
   return m;
 }
 
-// Hash slots. The chains hold positions plus one, so that a zero-filled
-// table means "none" and a walk ends where the value is not above the
-// window's lower bound.
-constexpr int kBits8 = 16;
-constexpr int kBits4 = 16;
+// Hash table sizes (bits) by the size of the window's rings (bits): the
+// four-byte table is large, so that a walk through other keys' entries is
+// short; the six-byte and run tables are only reached through an entry
+// found. The three-byte table serves 1024 positions.
+constexpr int bits4(int ring) { return ring + 1; }
+constexpr int bits6(int ring) { return std::max(10, ring - 1); }
+constexpr int bitstail(int ring) { return std::max(10, ring - 3); }
 constexpr int kBits3 = 12;
-constexpr int kBitsTail = 14;
-constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
-inline uint32_t hashslot(uint64_t key, int bits) { return static_cast<uint32_t>((key * kMultiplier) >> (64 - bits)); }
+constexpr uint32_t hashslot(uint64_t key, int bits) {
+  return static_cast<uint32_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+}
 
 // Run lengths are told apart up to kLongRun; longer runs all count as
 // kLongRun, which is more than any match can use.
@@ -89,14 +94,45 @@ constexpr int32_t kLongRun = kMaxMatch + 1;
 constexpr int32_t kRunBlock = 32;
 constexpr int32_t kRunBlocks = kLongRun / kRunBlock + 1;
 
-// The run entries of one byte value, positions plus one.
+// The run entries of one byte value.
 struct RunRow {
   int32_t newest[kLongRun + 1];     // by run length
   int32_t blocknewest[kRunBlocks];  // the newest of each block of 32 lengths
 };
 
-// What opening the position being searched asks for after the search.
-enum class Opened { kNothing, kLink, kPublish };
+// Keys of run entries: the byte, the run length, and what follows the run
+// (one byte, or four).
+inline uint64_t tailkey(uint8_t c, int32_t length, uint32_t next) {
+  return c | (static_cast<uint64_t>(length) << 8) | (static_cast<uint64_t>(next) << 24);
+}
+
+// The links of a chain: for each position of the window, the distance back
+// to the next older entry of its chain (1 .. 131071, 0 for none), in 16
+// bits and one more. Two and a bit bytes a position keep the rings that
+// walks jump around in small enough to stay near the processor.
+struct Links {
+  uint16_t* low;
+  uint8_t* high;  // bit 16 of each distance
+  uint32_t mask;
+
+  // The entry after e (a position plus one) on its chain, or 0.
+  int32_t next(int32_t e) const {
+    const uint32_t i = static_cast<uint32_t>(e - 1) & mask;
+    const uint32_t distance = low[i] | (static_cast<uint32_t>((high[i >> 3] >> (i & 7)) & 1) << 16);
+    return distance ? e - static_cast<int32_t>(distance) : 0;
+  }
+  // Puts p behind the entry e; an entry out of reach of every later
+  // search counts as none.
+  void link(int32_t p, int32_t e) {
+    const uint32_t i = static_cast<uint32_t>(p) & mask;
+    const uint32_t distance = e > 0 && p + 1 - e < kWindow ? static_cast<uint32_t>(p + 1 - e) : 0;
+    low[i] = static_cast<uint16_t>(distance);
+    uint8_t& bits = high[i >> 3];
+    bits = static_cast<uint8_t>((bits & ~(1u << (i & 7))) | ((distance >> 16) << (i & 7)));
+  }
+};
+
+int ceillog2(int32_t n) { return n <= 1 ? 0 : 32 - std::countl_zero(static_cast<uint32_t>(n - 1)); }
 
 class Encoder {
  public:
@@ -104,26 +140,16 @@ class Encoder {
   int32_t run();
 
  private:
-  // The key material at q: eight bytes, zeros past the end of the data.
-  uint64_t at(int32_t q) const {
-    if (q + 8 <= total_) return load64(d_ + q);
-    uint8_t b[8] = {};
-    std::memcpy(b, d_ + q, static_cast<size_t>(total_ - q));
-    return load64(b);
-  }
-  Opened open(int32_t p);
-  void link(int32_t p);
+  // The eight bytes at q, zeros past the end of the data.
+  uint64_t at(int32_t q) const { return q <= safe_ ? load64(d_ + q) : load64(tail_ + (q - tailstart_)); }
   bool openrun(int32_t p);
   void publish(int32_t p);
-  void settle(int32_t p, Opened opened) {
-    if (opened == Opened::kLink) link(p);
-    if (opened == Opened::kPublish) publish(p);
-  }
   void enterrange(int32_t from, int32_t to);
   int32_t runlength(int32_t p) const;
-  int32_t search(int32_t cur, int32_t& bestpos) const;
   int32_t searchrun(int32_t cur, int32_t lower, int32_t cap, int32_t& bestpos) const;
-  int32_t walk(const int32_t* prev, int32_t e, int32_t cur, int32_t lower, int32_t best, int32_t limit,
+  int32_t climb(int32_t cur, uint64_t v, uint32_t slot6, int32_t lower, int32_t cap, int32_t p,
+                int32_t& bestpos) const;
+  int32_t walk(const Links& links, int32_t e, int32_t cur, int32_t lower, int32_t best, int32_t limit,
                int32_t& bestpos) const;
   void progress(int32_t cur);
   int32_t literals(int32_t from, int32_t count);
@@ -131,6 +157,9 @@ class Encoder {
 
   const uint8_t* d_;
   int32_t total_;
+  int32_t safe_;           // the last position with eight bytes to read
+  int32_t tailstart_;      // where tail_ begins in the data
+  uint8_t tail_[16] = {};  // the last eight bytes (or fewer), then zeros
   uint8_t* out_;
   uint8_t* o_;
   const FbProgressFn& progress_;
@@ -138,17 +167,22 @@ class Encoder {
 
   // One block holds the tables and rings (see the constructor).
   MemPtr<int32_t> arena_;
-  int32_t* head8_;     // eight-byte hashes
   int32_t* head4_;     // four-byte hashes
+  int32_t* head6_;     // six-byte hashes
   int32_t* head3_;     // three-byte hashes
   int32_t* headtail_;  // runs by byte, length and the byte after
-  int32_t* prev8_;
-  int32_t* prev4_;
+  int32_t* headtail4_; // runs by byte, length and the four bytes after
+  Links prev4_;
+  Links prev6_;
   int32_t* prev3_;     // a ring of kNear positions
-  int32_t* prevtail_;
-  int32_t* runprev_;   // the next older run entry of the same byte and length
-  uint16_t* counts_;   // entries opened so far per two-byte key (modulo 2^16)
+  Links prevtail_;
+  Links prevtail4_;
+  Links runprev_;      // the next older run entry of the same byte and length
+  uint8_t* counts_;    // entries opened so far per two-byte key (modulo 256)
   int32_t mask_;       // of the window-sized rings
+  int bits4_;
+  int bits6_;
+  int bitstail_;
 
   int32_t runstart_ = -1;  // where the entry of the current run began
   // Runs: a row for each byte value once it has an entry. An entry is
@@ -159,25 +193,38 @@ class Encoder {
   int32_t held_ = -1;      // the published entry the position being searched continues
 };
 
-int ceillog2(int32_t n) { return n <= 1 ? 0 : 32 - std::countl_zero(static_cast<uint32_t>(n - 1)); }
-
 Encoder::Encoder(std::span<const uint8_t> data, uint8_t* out, const FbProgressFn& progress)
-    : d_(data.data()), total_(static_cast<int32_t>(data.size())), out_(out), o_(out), progress_(progress) {
+    : d_(data.data()), total_(static_cast<int32_t>(data.size())), safe_(total_ - 8),
+      tailstart_(std::max(0, total_ - 8)), out_(out), o_(out), progress_(progress) {
+  if (total_ > 0) std::memcpy(tail_, d_ + tailstart_, static_cast<size_t>(total_ - tailstart_));
   // The rings are window-sized, and no larger than the data needs.
-  const int32_t ring = int32_t{1} << std::clamp(ceillog2(total_), 10, 17);
-  const int32_t words[] = {1 << kBits8, 1 << kBits4, 1 << kBits3, 1 << kBitsTail, ring, ring, kNear, ring, ring,
-                           65536 / 2};
-  int32_t total = 0;
-  for (const int32_t w : words) total += w;
-  arena_.reset(static_cast<int32_t*>(allocmem(total * static_cast<int32_t>(sizeof(int32_t)))));
+  const int ringbits = std::clamp(ceillog2(total_), 10, 17);
+  const int32_t ring = int32_t{1} << ringbits;
+  bits4_ = bits4(ringbits);
+  bits6_ = bits6(ringbits);
+  bitstail_ = bitstail(ringbits);
+  const int32_t words = (1 << bits4_) + (1 << bits6_) + (1 << kBits3) + 2 * (1 << bitstail_) + kNear + 65536 / 4 +
+                        5 * (ring / 2 + ring / 32);
+  arena_.reset(static_cast<int32_t*>(allocmem(words * static_cast<int32_t>(sizeof(int32_t)))));
   int32_t* at = arena_.get();
-  int32_t** const parts[] = {&head8_, &head4_, &head3_, &headtail_, &prev8_, &prev4_, &prev3_, &prevtail_, &runprev_};
-  for (size_t i = 0; i < std::size(parts); ++i) {
-    *parts[i] = at;
-    at += words[i];
-  }
-  counts_ = reinterpret_cast<uint16_t*>(at);
+  auto take = [&](int32_t n) {
+    int32_t* const part = at;
+    at += n;
+    return part;
+  };
+  head4_ = take(1 << bits4_);
+  head6_ = take(1 << bits6_);
+  head3_ = take(1 << kBits3);
+  headtail_ = take(1 << bitstail_);
+  headtail4_ = take(1 << bitstail_);
+  prev3_ = take(kNear);
+  counts_ = reinterpret_cast<uint8_t*>(take(65536 / 4));
   mask_ = ring - 1;
+  for (Links* links : {&prev4_, &prev6_, &prevtail_, &prevtail4_, &runprev_}) {
+    links->low = reinterpret_cast<uint16_t*>(take(ring / 2));
+    links->high = reinterpret_cast<uint8_t*>(take(ring / 32));
+    links->mask = static_cast<uint32_t>(ring - 1);
+  }
 }
 
 // Opens the run entry at p (its key is one byte value twice and it does not
@@ -188,60 +235,35 @@ inline bool Encoder::openrun(int32_t p) {
   return runentry_ >= 0;
 }
 
-// Opens the position being searched: whether it is an entry that can be a
-// candidate later, of a key of two different bytes (to be linked into the
-// chains) or of a run (to be published), once the search is done.
-Opened Encoder::open(int32_t p) {
-  const uint8_t a = d_[p];
-  const uint8_t b = d_[p + 1];
-  held_ = -1;
-  if (a != b) return (counts_[a | (b << 8)]++ & 31) != 31 ? Opened::kLink : Opened::kNothing;
-  if (p > 0 && d_[p - 1] == a && p - runstart_ < kMaxRunEntry) {  // the run goes on
-    held_ = runentry_;
-    return Opened::kNothing;
-  }
-  return openrun(p) ? Opened::kPublish : Opened::kNothing;
-}
-
-inline void Encoder::link(int32_t p) {
-  const uint64_t v = at(p);
-  int32_t* const __restrict h8 = &head8_[hashslot(v, kBits8)];
-  int32_t* const __restrict h4 = &head4_[hashslot(v << 32, kBits4)];
-  int32_t* const __restrict h3 = &head3_[hashslot(v << 40, kBits3)];
-  prev8_[p & mask_] = *h8;
-  prev4_[p & mask_] = *h4;
-  prev3_[p & (kNear - 1)] = *h3;
-  *h8 = *h4 = *h3 = p + 1;
-}
-
-// Positions from .. to - 1 (none of them searched, `from` above 0) enter the
+// Positions from .. to - 1 (none of them searched) enter the
 // bookkeeping and the chains. The hot loop of data with long copies, so its
 // state lives in locals.
 void Encoder::enterrange(int32_t from, int32_t to) {
   const uint8_t* const d = d_;
-  uint16_t* const counts = counts_;
-  int32_t* const __restrict head8 = head8_;
-  int32_t* const __restrict head4 = head4_;
-  int32_t* const __restrict head3 = head3_;
-  int32_t* const __restrict prev8 = prev8_;
-  int32_t* const __restrict prev4 = prev4_;
-  int32_t* const __restrict prev3 = prev3_;
-  const int32_t mask = mask_;
-  const int32_t safe = total_ - 8;  // the last position with eight bytes to read
+  uint8_t* const counts = counts_;
+  int32_t* const head4 = head4_;
+  int32_t* const head6 = head6_;
+  int32_t* const head3 = head3_;
+  Links prev4 = prev4_;
+  Links prev6 = prev6_;
+  int32_t* const prev3 = prev3_;
+  const int32_t safe = safe_;
+  const int b4 = bits4_;
+  const int b6 = bits6_;
   for (int32_t p = from; p < to; ++p) {
     const uint8_t a = d[p];
     const uint8_t b = d[p + 1];
     if (a != b) {
       if ((counts[a | (b << 8)]++ & 31) == 31) continue;
       const uint64_t v = p <= safe ? load64(d + p) : at(p);
-      int32_t& h8 = head8[hashslot(v, kBits8)];
-      int32_t& h4 = head4[hashslot(v << 32, kBits4)];
+      int32_t& h4 = head4[hashslot(v << 32, b4)];
+      int32_t& h6 = head6[hashslot(v << 16, b6)];
       int32_t& h3 = head3[hashslot(v << 40, kBits3)];
-      prev8[p & mask] = h8;
-      prev4[p & mask] = h4;
+      prev4.link(p, h4);
+      prev6.link(p, h6);
       prev3[p & (kNear - 1)] = h3;
-      h8 = h4 = h3 = p + 1;
-    } else if (d[p - 1] != a || p - runstart_ >= kMaxRunEntry) {
+      h4 = h6 = h3 = p + 1;
+    } else if (p == 0 || d[p - 1] != a || p - runstart_ >= kMaxRunEntry) {
       if (openrun(p)) publish(p);
     }
   }
@@ -263,34 +285,34 @@ inline int32_t Encoder::runlength(int32_t p) const {
   return n;
 }
 
-inline uint64_t tailkey(uint8_t c, int32_t length, uint8_t next) {
-  return c | (static_cast<uint64_t>(length) << 8) | (static_cast<uint64_t>(next) << 24);
-}
-
 void Encoder::publish(int32_t p) {
   const uint8_t c = d_[p];
   if (!rows_[c]) rows_[c].reset(static_cast<RunRow*>(allocmem(static_cast<int32_t>(sizeof(RunRow)))));
   RunRow& row = *rows_[c];
   const int32_t l = runlength(p);
-  runprev_[p & mask_] = row.newest[l];
+  runprev_.link(p, row.newest[l]);
   row.newest[l] = p + 1;
   row.blocknewest[l / kRunBlock] = p + 1;
   runentrylength_ = l;
   if (l < kLongRun && p + l < total_) {
-    int32_t& h = headtail_[hashslot(tailkey(c, l, d_[p + l]), kBitsTail)];
-    prevtail_[p & mask_] = h;
+    int32_t& h = headtail_[hashslot(tailkey(c, l, d_[p + l]), bitstail_)];
+    prevtail_.link(p, h);
     h = p + 1;
+    if (p + l + 4 <= total_) {
+      int32_t& h4 = headtail4_[hashslot(tailkey(c, l, load32(d_ + p + l)), bitstail_)];
+      prevtail4_.link(p, h4);
+      h4 = p + 1;
+    }
   }
 }
 
 // From the entry e (a position plus one) on along `prev`, the newest entry
 // agreeing with `cur` on more than `best` bytes, and on the most; no
 // candidate can agree on more than `limit`.
-inline int32_t Encoder::walk(const int32_t* prev, int32_t e, int32_t cur, int32_t lower, int32_t best, int32_t limit,
+inline int32_t Encoder::walk(const Links& links, int32_t e, int32_t cur, int32_t lower, int32_t best, int32_t limit,
                              int32_t& bestpos) const {
   const uint8_t* const here = d_ + cur;
-  const int32_t mask = mask_;
-  for (; e > lower; e = prev[(e - 1) & mask]) {
+  for (; e > lower; e = links.next(e)) {
     const uint8_t* const there = d_ + e - 1;
     if (there[best] != here[best]) continue;  // cannot be longer
     const int32_t m = matchlength(there, here, 0, limit);
@@ -312,7 +334,7 @@ int32_t Encoder::searchrun(int32_t cur, int32_t lower, int32_t cap, int32_t& bes
   // The newest entry of each run length, but for the entry `cur` continues
   // (always the newest of its length): the one before it.
   const int32_t heldlength = held_ >= 0 ? runentrylength_ : -1;
-  auto newest = [&](int32_t l) { return l == heldlength ? runprev_[held_ & mask_] : row->newest[l]; };
+  auto newest = [&](int32_t l) { return l == heldlength ? runprev_.next(held_ + 1) : row->newest[l]; };
   // The newest entry with a run of `from` or more.
   auto newestfrom = [&](int32_t from) {
     int32_t best = 0;
@@ -346,10 +368,28 @@ int32_t Encoder::searchrun(int32_t cur, int32_t lower, int32_t cap, int32_t& bes
   const int32_t len = runlength(cur);
   if (len < cap) {
     // Entries with a run of the same length and the same byte after it agree
-    // beyond the run. The entry `cur` continues has a longer run.
-    const int32_t e = headtail_[hashslot(tailkey(d_[cur], len, d_[cur + len]), kBitsTail)];
-    const int32_t best = walk(prevtail_, e, cur, lower, len, cap, bestpos);
-    if (best > len) return best;
+    // beyond the run (the entry `cur` continues has a longer run): the
+    // newest of them, then the chain of those that agree on four bytes
+    // after the run, as the chains of other keys are climbed.
+    const uint8_t* const here = d_ + cur;
+    auto firstmember = [&](const Links& links, int32_t e, int32_t agree) {
+      while (e > lower && matchlength(d_ + e - 1, here, 0, agree) < agree) e = links.next(e);
+      return e > lower ? e - 1 : -1;
+    };
+    const int32_t p = firstmember(prevtail_, headtail_[hashslot(tailkey(here[0], len, here[len]), bitstail_)], len + 1);
+    if (p >= 0) {
+      const int32_t best = matchlength(d_ + p, here, len + 1, cap);
+      bestpos = p;
+      if (best >= cap) return best;
+      if (len + 4 > cap) return walk(prevtail_, prevtail_.next(p + 1), cur, lower, best, cap, bestpos);
+      if (best >= len + 4) return walk(prevtail4_, prevtail4_.next(p + 1), cur, lower, best, cap, bestpos);
+      const int32_t q =
+          firstmember(prevtail4_, headtail4_[hashslot(tailkey(here[0], len, load32(here + len)), bitstail_)], len + 4);
+      if (q < 0) return walk(prevtail_, prevtail_.next(p + 1), cur, lower, best, len + 3, bestpos);
+      bestpos = q;
+      return walk(prevtail4_, prevtail4_.next(q + 1), cur, lower, matchlength(d_ + q, here, len + 4, cap), cap,
+                  bestpos);
+    }
   }
   const int32_t reach = std::min(len, cap);
   if (const int32_t p = newestfrom(reach); p >= lower) {
@@ -363,41 +403,26 @@ int32_t Encoder::searchrun(int32_t cur, int32_t lower, int32_t cap, int32_t& bes
   return 0;
 }
 
-int32_t Encoder::search(int32_t cur, int32_t& bestpos) const {
-  const int32_t lower = cur > kWindow ? cur - kWindow : 0;
-  const int32_t cap = std::min(total_ - 1 - cur, kMaxMatch);  // at least 3
+// A key of two different bytes, and p the newest entry agreeing with `cur`
+// on four bytes: the longest (newest among equals) of all such entries.
+int32_t Encoder::climb(int32_t cur, uint64_t v, uint32_t slot6, int32_t lower, int32_t cap, int32_t p,
+                       int32_t& bestpos) const {
   const uint8_t* const here = d_ + cur;
-  if (here[0] == here[1]) return searchrun(cur, lower, cap, bestpos);
-  const uint64_t v = at(cur);
-  if (cap >= 4) {
-    // The newest entry with the same four bytes, if there is one, tells
-    // whether the eight-byte chain is worth a walk.
-    const uint32_t four = load32(here);
-    int32_t e = head4_[hashslot(v << 32, kBits4)];
-    while (e > lower && load32(d_ + e - 1) != four) e = prev4_[(e - 1) & mask_];
+  const int32_t best = matchlength(d_ + p, here, 4, cap);
+  bestpos = p;
+  if (best >= cap) return best;
+  // p is also the newest entry agreeing on six bytes, if it does.
+  if (best >= 6) return walk(prev6_, prev6_.next(p + 1), cur, lower, best, cap, bestpos);
+  if (cap >= 6) {
+    int32_t e = head6_[slot6];
+    while (e > lower && ((at(e - 1) ^ v) << 16) != 0) e = prev6_.next(e);
     if (e > lower) {
-      const int32_t p = e - 1;
-      const int32_t first = matchlength(d_ + p, here, 4, cap);
-      bestpos = p;
-      if (first >= cap) return first;
-      if (cap >= 8) {
-        const int32_t m = walk(prev8_, head8_[hashslot(v, kBits8)], cur, lower, 7, cap, bestpos);
-        if (m > 7) return m;
-        bestpos = p;
-      }
-      return walk(prev4_, prev4_[p & mask_], cur, lower, first, std::min(cap, 7), bestpos);
-    }
-  }
-  // Three bytes: only the newest such entry counts, and only if it is near.
-  const int32_t nearest = std::max(lower, cur - kNear);
-  for (int32_t e = head3_[hashslot(v << 40, kBits3)]; e > nearest; e = prev3_[(e - 1) & (kNear - 1)]) {
-    const uint8_t* const there = d_ + e - 1;
-    if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) {
       bestpos = e - 1;
-      return 3;
+      return walk(prev6_, prev6_.next(e), cur, lower, matchlength(d_ + e - 1, here, 6, cap), cap,
+                  bestpos);
     }
   }
-  return 0;
+  return walk(prev4_, prev4_.next(p + 1), cur, lower, best, std::min(cap, 5), bestpos);
 }
 
 void Encoder::progress(int32_t cur) {
@@ -466,23 +491,80 @@ int32_t Encoder::run() {
     // One visit of position 1, which cannot find anything in so little data.
     progress(1);
   } else if (total_ > 4) {
-    settle(0, open(0));
+    // Position by position, a search and then the position's own entry; the
+    // state of this loop lives in locals.
+    const uint8_t* const d = d_;
+    uint8_t* const counts = counts_;
+    int32_t* const head4 = head4_;
+    int32_t* const head6 = head6_;
+    int32_t* const head3 = head3_;
+    Links prev4 = prev4_;
+    Links prev6 = prev6_;
+    int32_t* const prev3 = prev3_;
+    const int32_t last = total_ - 3;  // positions below it are searched
+    const int b4 = bits4_;
+    const int b6 = bits6_;
+    enterrange(0, 1);
     int32_t cur = 1;
     do {
       if (cur > threshold_) progress(cur);
-      const Opened opened = open(cur);
-      int32_t at = 0;
-      const int32_t length = search(cur, at);
-      settle(cur, opened);
-      if (length > 0 && acceptable(length, cur - at)) {
-        emitcopy(pending, cur - pending, cur - at, length);
+      const uint8_t a = d[cur];
+      const uint8_t b = d[cur + 1];
+      const int32_t lower = std::max(0, cur - kWindow);
+      const int32_t cap = std::min(total_ - 1 - cur, kMaxMatch);  // at least 3
+      int32_t found = 0;
+      int32_t length = 0;
+      if (a != b) {
+        const bool candidate = (counts[a | (b << 8)]++ & 31) != 31;
+        const uint64_t v = at(cur);
+        const uint32_t slot4 = hashslot(v << 32, b4);
+        const uint32_t slot6 = hashslot(v << 16, b6);
+        const uint32_t slot3 = hashslot(v << 40, kBits3);
+        int32_t e = 0;
+        if (cap >= 4) {
+          // The newest entry with the same four bytes, if any.
+          e = head4[slot4];
+          while (e > lower && static_cast<uint32_t>(at(e - 1) ^ v) != 0) e = prev4.next(e);
+        }
+        if (e > lower) {
+          length = climb(cur, v, slot6, lower, cap, e - 1, found);
+        } else {
+          // Three bytes: only the newest such entry counts, and only if it
+          // is near.
+          const int32_t nearest = std::max(0, cur - kNear);
+          for (int32_t f = head3[slot3]; f > nearest; f = prev3[(f - 1) & (kNear - 1)]) {
+            if (((at(f - 1) ^ v) << 40) == 0) {
+              found = f - 1;
+              length = 3;
+              break;
+            }
+          }
+        }
+        if (candidate) {
+          prev4.link(cur, head4[slot4]);
+          prev6.link(cur, head6[slot6]);
+          prev3[cur & (kNear - 1)] = head3[slot3];
+          head4[slot4] = head6[slot6] = head3[slot3] = cur + 1;
+        }
+      } else {
+        held_ = -1;
+        bool publishable = false;
+        if (d[cur - 1] == a && cur - runstart_ < kMaxRunEntry)
+          held_ = runentry_;  // the run goes on
+        else
+          publishable = openrun(cur);
+        length = searchrun(cur, lower, cap, found);
+        if (publishable) publish(cur);
+      }
+      if (length > 0 && acceptable(length, cur - found)) {
+        emitcopy(pending, cur - pending, cur - found, length);
         enterrange(cur + 1, cur + length);
         cur += length;
         pending = cur;
       } else {
         ++cur;
       }
-    } while (cur < total_ - 3);
+    } while (cur < last);
   }
   const int32_t r = literals(pending, total_ - pending);
   *o_++ = static_cast<uint8_t>(0xFC | r);
