@@ -132,6 +132,8 @@ struct Links {
   }
 };
 
+constexpr int32_t kAhead = 8;  // how far ahead table records are asked for
+
 int ceillog2(int32_t n) { return n <= 1 ? 0 : 32 - std::countl_zero(static_cast<uint32_t>(n - 1)); }
 
 class Encoder {
@@ -253,6 +255,11 @@ void Encoder::enterrange(int32_t from, int32_t to) {
   for (int32_t p = from; p < to; ++p) {
     const uint8_t a = d[p];
     const uint8_t b = d[p + 1];
+    if (p + 2 * kAhead <= safe) {
+      const uint64_t soon = load64(d + p + 2 * kAhead);
+      __builtin_prefetch(&head4[hashslot(soon << 32, b4)]);
+      __builtin_prefetch(&head6[hashslot(soon << 16, b6)]);
+    }
     if (a != b) {
       if ((counts[a | (b << 8)]++ & 31) == 31) continue;
       const uint64_t v = p <= safe ? load64(d + p) : at(p);
@@ -508,6 +515,12 @@ int32_t Encoder::run() {
     int32_t cur = 1;
     do {
       if (cur > threshold_) progress(cur);
+      // Ask for the records the search a few positions on will start with.
+      if (cur + kAhead < last) {
+        const uint64_t soon = at(cur + kAhead);
+        __builtin_prefetch(&head4[hashslot(soon << 32, b4)]);
+        __builtin_prefetch(&head6[hashslot(soon << 16, b6)]);
+      }
       const uint8_t a = d[cur];
       const uint8_t b = d[cur + 1];
       const int32_t lower = std::max(0, cur - kWindow);
