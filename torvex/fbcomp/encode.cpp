@@ -98,6 +98,8 @@ constexpr int32_t kRunBlocks = kLongRun / kRunBlock + 1;
 struct RunRow {
   int32_t newest[kLongRun + 1];     // by run length
   int32_t blocknewest[kRunBlocks];  // the newest of each block of 32 lengths
+  int32_t last;                     // the newest of all
+  int32_t beforelast;               // and the one before it
 };
 
 // Keys of run entries: the byte, the run length, and what follows the run
@@ -193,6 +195,11 @@ class Encoder {
   int32_t runentry_ = -1;  // the entry of the current run, if it can be a candidate
   int32_t runentrylength_ = 0;
   int32_t held_ = -1;      // the published entry the position being searched continues
+  // The bytes from runfrom_ to runupto_ are one value (runclosed_: and
+  // the run ends there), as the last run search counted them.
+  mutable int32_t runfrom_ = 0;
+  mutable int32_t runupto_ = 0;
+  mutable bool runclosed_ = false;
 };
 
 Encoder::Encoder(std::span<const uint8_t> data, uint8_t* out, const FbProgressFn& progress)
@@ -300,6 +307,8 @@ void Encoder::publish(int32_t p) {
   runprev_.link(p, row.newest[l]);
   row.newest[l] = p + 1;
   row.blocknewest[l / kRunBlock] = p + 1;
+  row.beforelast = row.last;
+  row.last = p + 1;
   runentrylength_ = l;
   if (l < kLongRun && p + l < total_) {
     int32_t& h = headtail_[hashslot(tailkey(c, l, d_[p + l]), bitstail_)];
@@ -337,7 +346,9 @@ inline int32_t Encoder::walk(const Links& links, int32_t e, int32_t cur, int32_t
 // the runs are equally long.
 int32_t Encoder::searchrun(int32_t cur, int32_t lower, int32_t cap, int32_t& bestpos) const {
   const RunRow* const row = rows_[d_[cur]].get();
-  if (!row) return 0;
+  // The entry `cur` continues, when there is one, is the newest: a long run
+  // seen for the first time is searched at every position, and quickly.
+  if (!row || (held_ >= 0 ? row->beforelast : row->last) <= lower) return 0;
   // The newest entry of each run length, but for the entry `cur` continues
   // (always the newest of its length): the one before it.
   const int32_t heldlength = held_ >= 0 ? runentrylength_ : -1;
@@ -372,7 +383,19 @@ int32_t Encoder::searchrun(int32_t cur, int32_t lower, int32_t cap, int32_t& bes
     }
     return 0;
   };
-  const int32_t len = runlength(cur);
+  // The length of the run from `cur`, counted on from where the last run
+  // search inside the same run stopped counting.
+  if (cur < runfrom_ || cur >= runupto_ || d_[cur] != d_[runfrom_]) {
+    runfrom_ = runupto_ = cur;
+    runclosed_ = false;
+  }
+  while (!runclosed_ && runupto_ - cur < kLongRun) {
+    if (runupto_ < total_ && d_[runupto_] == d_[cur])
+      ++runupto_;
+    else
+      runclosed_ = true;
+  }
+  const int32_t len = std::min(runupto_ - cur, kLongRun);
   if (len < cap) {
     // Entries with a run of the same length and the same byte after it agree
     // beyond the run (the entry `cur` continues has a longer run): the
