@@ -215,11 +215,39 @@ TEST(FbEncode, TheLastByteIsAlwaysALiteral) {
   EXPECT_EQ(got.back(), data.back());
 }
 
-TEST(FbEncode, MatchesThePlainRulesOnVariedData) {
-  struct Input {
-    const char* name;
-    Bytes8 bytes;
-  };
+// Filler between the cases below: bytes from 0x80 up, in pairs of which no
+// three bytes in a row come twice (for up to 8 KiB), no runs, none of the
+// cases' letters.
+class Filler {
+ public:
+  Bytes8 next(size_t n) {
+    Bytes8 out;
+    for (; out.size() < n; ++i_) {
+      out.push_back(static_cast<uint8_t>(0x80 | ((i_ >> 6) & 63)));
+      out.push_back(static_cast<uint8_t>(0xC0 | (i_ & 63)));
+    }
+    out.resize(n);
+    return out;
+  }
+
+ private:
+  uint32_t i_ = 0;
+};
+
+// Runs of byte c of the given lengths, each followed by `after`.
+void putruns(Bytes8& d, uint8_t c, const std::vector<size_t>& lengths, uint8_t after) {
+  for (const size_t l : lengths) {
+    d.insert(d.end(), l, c);
+    d.push_back(after);
+  }
+}
+
+struct Input {
+  std::string name;
+  Bytes8 bytes;
+};
+
+std::vector<Input> awkwardinputs() {
   std::vector<Input> inputs;
   inputs.push_back({"mixed", mixedbytes(400000, 1)});
   inputs.push_back({"mixed small", mixedbytes(5000, 2)});
@@ -229,18 +257,169 @@ TEST(FbEncode, MatchesThePlainRulesOnVariedData) {
   runs.insert(runs.end(), 70000, 'R');
   runs.insert(runs.end(), {'y', 'R', 'R', 'R', 'z'});
   inputs.push_back({"long runs", runs});
+  // Runs of exactly and just past the positions one entry holds, and a run
+  // to the end of the data.
+  Bytes8 edges;
+  for (const size_t l : {size_t{0xFFFF}, size_t{0x10000}, size_t{0x1FFFE}, size_t{0x1FFFF}, size_t{0xFFFF}}) {
+    edges.insert(edges.end(), l, 'E');
+    edges.insert(edges.end(), {'!', 'E', 'E', '?'});
+  }
+  edges.insert(edges.end(), 3000, 'E');
+  inputs.push_back({"runs at the entry limit", edges});
   // Two-byte patterns, which a run entry does not cover.
   Bytes8 pattern;
   for (int i = 0; i < 30000; ++i) pattern.insert(pattern.end(), {0x12, static_cast<uint8_t>(0x34 + i / 5000)});
   inputs.push_back({"16-bit pattern", pattern});
-  if (!test::samplesdir().empty()) inputs.push_back({"text", test::readbytes(test::samplesdir() / "fb/text")});
+  // Key "ab" 70 times, each time with its own next three bytes, then the
+  // next three bytes of its 32nd and 64th entries (never candidates) and of
+  // its 63rd: the longest match is one the rules skip.
+  {
+    auto tag = [](int k) { return Bytes8{'a', 'b', static_cast<uint8_t>(0x40 + k / 8), static_cast<uint8_t>(0x50 + k % 8), 0x60}; };
+    Bytes8 d;
+    Filler filler;
+    for (int k = 0; k < 70; ++k) {
+      const Bytes8 t = tag(k);
+      d.insert(d.end(), t.begin(), t.end());
+      const Bytes8 f = filler.next(10);
+      d.insert(d.end(), f.begin(), f.end());
+    }
+    for (const int k : {31, 63, 62, 31}) {
+      const Bytes8 t = tag(k);
+      d.insert(d.end(), t.begin(), t.end());
+      d.insert(d.end(), {0x20, 0x21});
+    }
+    inputs.push_back({"32nd and 64th entries of a key", d});
+  }
+  // The same for runs: 40 runs of 'c', the 32nd longer than the others
+  // and followed by its own bytes, then that run again.
+  {
+    Bytes8 d;
+    for (int k = 0; k < 40; ++k) {
+      d.insert(d.end(), k == 31 ? 9 : 4, 'c');
+      d.insert(d.end(), {static_cast<uint8_t>(k == 31 ? 'X' : 'x'), static_cast<uint8_t>(0x80 + k)});
+    }
+    d.insert(d.end(), 9, 'c');
+    d.insert(d.end(), {'X', 0x80 + 31, 'q', 'r', 's'});
+    inputs.push_back({"32nd run of a byte", d});
+  }
+  // A run that continues while older runs of its byte are longer, shorter
+  // or as long: the newest entry (the run itself) is never a candidate.
+  {
+    Bytes8 d;
+    putruns(d, 'A', {50, 20, 100, 50, 7, 200, 20, 20}, '|');
+    putruns(d, 'A', {200, 3, 1500, 1029, 1030, 1028}, '/');
+    inputs.push_back({"continued runs", d});
+  }
+  // Runs of one byte of many lengths (up to past the longest match), each
+  // followed by one of a few bytes: equal runs agree beyond the run.
+  {
+    std::mt19937 rng(11);
+    Bytes8 d;
+    for (int k = 0; k < 300; ++k) {
+      const size_t l = rng() % 4 == 0 ? 2 + rng() % 1200 : 2 + rng() % 12;
+      d.insert(d.end(), l, 0x33);
+      const uint8_t after[] = {'x', 'y', 'x', 'z'};
+      d.push_back(after[rng() % 4]);
+      if (rng() % 2) d.push_back(static_cast<uint8_t>('0' + rng() % 3));
+    }
+    inputs.push_back({"runs of many lengths", d});
+  }
+  // A byte and then a run, as a speck in a flat picture area.
+  {
+    std::mt19937 rng(12);
+    Bytes8 d;
+    for (int k = 0; k < 2000; ++k) {
+      d.push_back(static_cast<uint8_t>(rng() % 6));
+      d.insert(d.end(), 1 + rng() % 40, 0x14);
+    }
+    inputs.push_back({"specks in a flat area", d});
+  }
+  // Repeats that reach the last bytes, where the longest match shrinks.
+  for (size_t tail = 4; tail <= 12; ++tail) {
+    Bytes8 d = mixedbytes(3000, 13);
+    d.insert(d.end(), d.begin() + 100, d.begin() + 100 + static_cast<std::ptrdiff_t>(tail));
+    inputs.push_back({"repeat at the end, " + std::to_string(tail), d});
+  }
   for (int size = 5; size <= 12; ++size) inputs.push_back({"short", mixedbytes(static_cast<size_t>(size), 3)});
-  for (const Input& in : inputs) {
-    Quiet quiet;
+  // Real game data.
+  if (!test::samplesdir().empty()) {
+    inputs.push_back({"text", test::readbytes(test::samplesdir() / "fb/text")});
+    inputs.push_back({"LDIABL.PBS.expected", test::readbytes(test::samplesdir() / "fb/LDIABL.PBS.expected")});
+    const Bytes8 packed = test::readbytes(test::samplesdir() / "shpi/AL1.FSH");
+    FbStatus status;
+    const Block pictures = fbdecompress(packed, status);
+    inputs.push_back({"AL1.FSH", pictures ? Bytes8(pictures.get(), pictures.get() + pictures.size) : packed});
+  }
+  return inputs;
+}
+
+TEST(FbEncode, MatchesThePlainRulesOnVariedData) {
+  for (const Input& in : awkwardinputs()) {
     const Bytes8 got = encode(in.bytes);
     EXPECT_EQ(got, referenceencode(in.bytes)) << in.name << " " << in.bytes.size();
     EXPECT_EQ(decode(got), in.bytes) << in.name;
   }
+}
+
+TEST(FbEncode, ReportsProgressToItsCallerAndPrintsNothing) {
+  // Nothing worth a copy in the first 12,000 bytes, then those again: the
+  // callback hears of position 1 and then of the first position visited
+  // from 10,000 and from 20,000 on, with what has been written by then (the
+  // copies of 1028 bytes jump from 19196 to 20224).
+  Bytes8 data = uniquebytes(12000);
+  data.insert(data.end(), data.begin(), data.end());
+  std::vector<FbProgress> heard;
+  test::ConsoleCapture console;
+  Block out = allocblock(fbcapacity(static_cast<int32_t>(data.size())));
+  out.size = fbencode(data, out.get(), [&](const FbProgress& p) { heard.push_back(p); });
+  EXPECT_EQ(console.text(), "");
+  ASSERT_EQ(heard.size(), 3u);
+  const int32_t done[] = {1, 10000, 20224};
+  // The header; then the 12,000 literals in 107 runs of 112 and one of 16,
+  // and eight copy commands of four bytes.
+  const int32_t written[] = {5, 5, 5 + 107 * 113 + 17 + 8 * 4};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(heard[i].done, done[i]);
+    EXPECT_EQ(heard[i].total, 24000);
+    EXPECT_EQ(heard[i].written, written[i]);
+  }
+  EXPECT_EQ(Bytes8(out.get(), out.get() + out.size), referenceencode(data));
+}
+
+TEST(FbEncode, RefusesDataLargerThanABlockHolds) {
+  const Bytes8 data(0x1000000, 'x');
+  Block out = allocblock(16);
+  EXPECT_EQ(fbencode(data, out.get()), -1);
+  EXPECT_EQ(out.get()[0], 0);  // nothing written
+}
+
+// allocmem, counting what the encoder takes.
+int64_t allocated = 0;
+void* (*hostalloc)(int32_t) = nullptr;
+void* countingalloc(int32_t size) {
+  allocated += size;
+  return hostalloc(size);
+}
+
+TEST(FbEncode, ItsOwnMemoryIsWindowSized) {
+  // The largest block: runs of every byte value first (each value that
+  // starts runs has a table), then long copies. The encoder's own tables
+  // stay under 8 MiB whatever the size of the data.
+  Bytes8 data;
+  for (int c = 0; c < 256; ++c) data.insert(data.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c), 0x55, 0xAA});
+  const Bytes8 pattern = mixedbytes(70000, 14);
+  while (data.size() < 0xFFFFFF) data.insert(data.end(), pattern.begin(), pattern.end());
+  data.resize(0xFFFFFF);
+  Block out = allocblock(fbcapacity(static_cast<int32_t>(data.size())));
+  auto& allocmem = services().allocmem;
+  hostalloc = allocmem;
+  allocated = 0;
+  allocmem = countingalloc;
+  out.size = fbencode(data, out.get());
+  allocmem = hostalloc;
+  EXPECT_GT(allocated, 0);
+  EXPECT_LT(allocated, 8 << 20);
+  EXPECT_EQ(decode(Bytes8(out.get(), out.get() + out.size)), data);
 }
 
 TEST(FbEncode, RoundTripsLargeInputs) {
@@ -274,6 +453,29 @@ TEST(FbCompress, UsesTheEncoderTheSettingsAsk) {
   resetsettings();
   EXPECT_EQ(Bytes8(real.get(), real.get() + real.size), referenceencode(data));
   EXPECT_NE(quiet.text().find("old size 20000, new size "), std::string::npos);
+}
+
+TEST(FbCompress, PrintsTheProgressLineAndTheSummary) {
+  const std::string blank = std::string(79, ' ') + "\r";
+  struct Case {
+    Bytes8 data;
+    std::string lines;  // before the blank line and the summary
+  };
+  const std::vector<Case> cases = {
+      {{}, ""},
+      {{'a', 'a', 'a'}, "compressing 1/3 (33%) (OUT 5 500%)\r"},
+      {uniquebytes(25000),
+       "compressing 1/25000 (0%) (OUT 5 500%)\rcompressing 10000/25000 (40%) (OUT 5 0%)\r"
+       "compressing 20000/25000 (80%) (OUT 5 0%)\r"},
+  };
+  mutablesettings().real_compression = true;
+  for (const Case& c : cases) {
+    test::ConsoleCapture console;
+    const Block real = fbcompress(copyblock(c.data));
+    EXPECT_EQ(console.text(), c.lines + blank + "old size " + std::to_string(c.data.size()) + ", new size " +
+                                  std::to_string(literalsonly(c.data).size()) + "\n");
+  }
+  resetsettings();
 }
 
 TEST(FbCompress, RefusesWhatTheSizeFieldCannotHold) {
