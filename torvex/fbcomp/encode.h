@@ -25,7 +25,8 @@ struct FbProgress {
   int32_t total;
   int32_t written;
 };
-// Called at the first position and then every 10,000 input bytes at most.
+// Called at position 1, then at the first position visited from 10,000 on,
+// from 20,000 on, and so on (a copy may jump past a mark).
 using FbProgressFn = std::function<void(const FbProgress&)>;
 
 // The real encoder: LZ77 over a 128 KiB window, its choices those of hash
