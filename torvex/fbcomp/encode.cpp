@@ -157,7 +157,7 @@ class Encoder {
   void publish(int32_t p);
   void enterrange(int32_t from, int32_t to);
   int32_t runlength(int32_t p) const;
-  int32_t searchrun(int32_t cur, int32_t lower, int32_t cap, int32_t& bestpos) const;
+  int32_t searchrun(int32_t cur, int32_t lower, int32_t cap, int32_t& bestpos);
   int32_t climb(int32_t cur, uint64_t v, uint32_t slot6, int32_t lower, int32_t cap, int32_t p,
                 int32_t& bestpos) const;
   int32_t walk(const Links& links, int32_t e, int32_t cur, int32_t lower, int32_t best, int32_t limit,
@@ -205,9 +205,9 @@ class Encoder {
   int32_t held_ = -1;      // the published entry the position being searched continues
   // The bytes from runfrom_ to runupto_ are one value (runclosed_: and
   // the run ends there), as the last run search counted them.
-  mutable int32_t runfrom_ = 0;
-  mutable int32_t runupto_ = 0;
-  mutable bool runclosed_ = false;
+  int32_t runfrom_ = 0;
+  int32_t runupto_ = 0;
+  bool runclosed_ = false;
 };
 
 Encoder::Encoder(std::span<const uint8_t> data, uint8_t* out, const FbProgressFn& progress)
@@ -357,7 +357,7 @@ inline int32_t Encoder::walk(const Links& links, int32_t e, int32_t cur, int32_t
 // A key of one byte value c twice: every candidate is the start of a run of
 // c, and agrees with `cur` on the shorter of the two runs, or beyond when
 // the runs are equally long.
-int32_t Encoder::searchrun(int32_t cur, int32_t lower, int32_t cap, int32_t& bestpos) const {
+int32_t Encoder::searchrun(int32_t cur, int32_t lower, int32_t cap, int32_t& bestpos) {
   const RunRow* const row = rows_[d_[cur]].get();
   // The entry `cur` continues, when there is one, is the newest: a long run
   // seen for the first time is searched at every position, and quickly.
