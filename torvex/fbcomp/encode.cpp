@@ -199,7 +199,8 @@ class Encoder {
   int32_t runstart_ = -1;  // where the entry of the current run began
   // Runs: a row for each byte value once it has an entry. An entry is
   // published when it is entered, or after the search at its position.
-  MemPtr<RunRow> rows_[256];
+  MemPtr<RunRow> rowblock_;    // taken whole at the first run entry: one
+  RunRow* rows_[256] = {};      // block is made present faster than many
   int32_t runentry_ = -1;  // the entry of the current run, if it can be a candidate
   int32_t runentrylength_ = 0;
   int32_t held_ = -1;      // the published entry the position being searched continues
@@ -313,7 +314,8 @@ inline int32_t Encoder::runlength(int32_t p) const {
 
 void Encoder::publish(int32_t p) {
   const uint8_t c = d_[p];
-  if (!rows_[c]) rows_[c].reset(static_cast<RunRow*>(allocmem(static_cast<int32_t>(sizeof(RunRow)))));
+  if (!rowblock_) rowblock_.reset(static_cast<RunRow*>(allocmem(256 * static_cast<int32_t>(sizeof(RunRow)))));
+  if (!rows_[c]) rows_[c] = rowblock_.get() + c;
   RunRow& row = *rows_[c];
   const int32_t l = runlength(p);
   uint32_t high = runprev_.link(p, row.newest[l]);
@@ -358,7 +360,7 @@ inline int32_t Encoder::walk(const Links& links, int32_t e, int32_t cur, int32_t
 // c, and agrees with `cur` on the shorter of the two runs, or beyond when
 // the runs are equally long.
 int32_t Encoder::searchrun(int32_t cur, int32_t lower, int32_t cap, int32_t& bestpos) {
-  const RunRow* const row = rows_[d_[cur]].get();
+  const RunRow* const row = rows_[d_[cur]];
   // The entry `cur` continues, when there is one, is the newest: a long run
   // seen for the first time is searched at every position, and quickly.
   if (!row || (held_ >= 0 ? row->beforelast : row->last) <= lower) return 0;
