@@ -1,26 +1,48 @@
-// Speed of the 10 FB decoder and of the real encoder on a generated corpus.
+// Speed of the real 10 FB encoder against its predecessor (kept here as
+// oldfbencode, and as the command fbold), and of the 10 FB decoder, in one
+// run over a set of files:
 //
-//   fbbench                 prints one line per corpus file
-//   fbbench FILE...         the same for the given files
-//   fbbench --write DIR     also writes each file and its real encoding
-//                           (NAME and NAME.fb) into DIR, for timing the
-//                           whole program
+//   fbbench [--runs N] [--write DIR] [FILE | FOLDER]...
 //
-// Decoder MB/s counts output bytes, encoder MB/s input bytes, both per second
-// of processor time; each figure is the best of a few runs.
+// With no files it generates its own corpus (text, binary records, an 8-bit
+// and a 16-bit picture, random bytes); a folder stands for the files in it
+// (for instance the one ../shared/bench/fb-corpus.py writes). For each file:
+//  - in process: encode MB/s of the old and the new encoder (input bytes per
+//    second of processor time, the best of three runs each, taken in turn),
+//    decode MB/s (output bytes, the best of five), and the peak of what the
+//    new encoder takes from allocmem for its own tables;
+//  - whole commands: `torvex -real -compress FILE OUT` against
+//    `fbold FILE OUT`, which reads, encodes with the old encoder, self-tests
+//    and writes the same way; N pairs (default 5) taken in turn after one
+//    pair to warm up, the median processor time (user + system) and wall
+//    time of each. MB/s is input bytes per second.
+// It stops when the two encoders' outputs differ in a single byte.
+// --write DIR keeps each generated file and its encoding (NAME, NAME.fb).
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <ctime>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "oldencode.h"
 #include "torvex/fbcomp/encode.h"
 #include "torvex/fbcomp/fb.h"
 #include "torvex/platform/platform.h"
+
+extern char** environ;
 
 namespace {
 
@@ -148,74 +170,193 @@ void quiet(std::string_view) {}
 
 // Processor time of this process: on a shared machine it varies less than
 // the wall clock.
-double now() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+double cputime() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
 
 void writefile(const std::string& name, std::span<const uint8_t> bytes) {
   torvex::File f(name.c_str(), 1);
   if (!f || !f.writeall(bytes)) std::fprintf(stderr, "cannot write %s\n", name.c_str());
 }
 
+// allocmem, adding up what is taken while `counting` is set.
+int64_t taken = 0;
+void* (*hostalloc)(int32_t) = nullptr;
+void* countingalloc(int32_t size) {
+  taken += size;
+  return hostalloc(size);
+}
+
+struct Times {
+  double cpu;   // user + system of the child
+  double wall;
+};
+
+Times runcommand(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    std::perror(argv[0]);
+    std::exit(1);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  posix_spawn_file_actions_destroy(&actions);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s failed on %s\n", argv[0], argv[argv.size() - 3]);
+    std::exit(1);
+  }
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; };
+  return {seconds(usage.ru_utime) + seconds(usage.ru_stime), wall};
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+struct Item {
+  std::string name;
+  std::string path;  // the file on disk, for the whole commands
+  Bytesvec bytes;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   torvex::installservices();
-  const char* writedir = argc >= 3 && std::string_view(argv[1]) == "--write" ? argv[2] : nullptr;
-  std::mt19937 rng(20011116);
-  struct Item {
-    const char* name;
-    Bytesvec bytes;
-  };
-  std::vector<Item> corpus;
-  if (argc >= 2 && !writedir) {
-    // Given files instead of the generated corpus.
-    for (int i = 1; i < argc; ++i) {
-      torvex::Block b = torvex::loadfile(argv[i]);
-      if (b) corpus.push_back({argv[i], Bytesvec(b.get(), b.get() + b.size)});
+  namespace fs = std::filesystem;
+  int runs = 5;
+  const char* writedir = nullptr;
+  std::vector<std::string> given;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a == "--runs" && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--write" && i + 1 < argc) {
+      writedir = argv[++i];
+    } else if (fs::is_directory(argv[i])) {
+      std::vector<std::string> files;
+      for (const auto& e : fs::directory_iterator(argv[i]))
+        if (e.is_regular_file()) files.push_back(e.path().string());
+      std::sort(files.begin(), files.end());
+      given.insert(given.end(), files.begin(), files.end());
+    } else {
+      given.push_back(argv[i]);
     }
   }
-  if (corpus.empty()) corpus.push_back({"text", maketext(8u << 20, rng)});
-  if (corpus.size() == 1 && std::string_view(corpus[0].name) == "text") {
-  corpus.push_back({"binary", makebinary(4u << 20, rng)});
-  corpus.push_back({"picture8", makepicture8(2048, 2048, rng)});
-  corpus.push_back({"picture16", makepicture16(1024, 2048)});
-  corpus.push_back({"random", makerandom(4u << 20, rng)});
+  char pattern[] = "/tmp/fbbench_XXXXXX";
+  if (!mkdtemp(pattern)) return 1;
+  const fs::path work = pattern;
+
+  std::vector<Item> corpus;
+  for (const std::string& file : given) {
+    torvex::Block b = torvex::loadfile(file.c_str());
+    if (b) corpus.push_back({fs::path(file).filename().string(), file, Bytesvec(b.get(), b.get() + b.size)});
+  }
+  if (given.empty()) {
+    std::mt19937 rng(20011116);
+    corpus.push_back({"text", "", maketext(8u << 20, rng)});
+    corpus.push_back({"binary", "", makebinary(4u << 20, rng)});
+    corpus.push_back({"picture8", "", makepicture8(2048, 2048, rng)});
+    corpus.push_back({"picture16", "", makepicture16(1024, 2048)});
+    corpus.push_back({"random", "", makerandom(4u << 20, rng)});
+    for (Item& item : corpus) {
+      item.path = (work / item.name).string();
+      writefile(item.path, item.bytes);
+    }
   }
 
-  auto& console = torvex::services().consolewrite;
-  auto* const saved = console;
-  std::printf("%-10s %10s %10s %12s %12s %7s\n", "file", "bytes", "encoded", "decode MB/s", "encode MB/s", "ratio");
+  auto& services = torvex::services();
+  auto* const console = services.consolewrite;
+  std::printf("%-12s %9s %9s %8s | %-26s | %-35s | %s\n", "", "", "", "decode", "in process: encode MB/s",
+              "whole command: MB/s (cpu), wall", "encoder");
+  std::printf("%-12s %9s %9s %8s | %8s %8s %8s | %8s %8s %8s %8s | %s\n", "file", "bytes", "encoded", "MB/s", "old",
+              "new", "new/old", "old", "new", "new/old", "new/old", "KiB");
   for (const Item& item : corpus) {
     const std::span<const uint8_t> data(item.bytes);
-    torvex::Block encoded = torvex::allocblock(torvex::fbcapacity(static_cast<int32_t>(data.size())));
-    double encodebest = 1e9;
+    const auto size = static_cast<int32_t>(data.size());
+    torvex::Block encoded = torvex::allocblock(torvex::fbcapacity(size));
+    torvex::Block old = torvex::allocblock(torvex::fbcapacity(size));
+    double newbest = 1e9;
+    double oldbest = 1e9;
+    services.consolewrite = quiet;
     for (int run = 0; run < 3; ++run) {
-      console = quiet;
-      const double a = now();
+      const double a = cputime();
       encoded.size = torvex::fbencode(data, encoded.get());
-      const double b = now();
-      console = saved;
-      encodebest = std::min(encodebest, b - a);
+      const double b = cputime();
+      old.size = torvex::benchold::oldfbencode(data, old.get());
+      const double c = cputime();
+      newbest = std::min(newbest, b - a);
+      oldbest = std::min(oldbest, c - b);
     }
+    services.consolewrite = console;
+    if (old.size != encoded.size || std::memcmp(old.get(), encoded.get(), static_cast<size_t>(old.size)) != 0) {
+      int32_t at = 0;
+      while (at < std::min(old.size, encoded.size) && old.get()[at] == encoded.get()[at]) ++at;
+      std::printf("%s: the encodings DIFFER at byte %d (sizes %d and %d)\n", item.name.c_str(), at, old.size,
+                  encoded.size);
+      return 1;
+    }
+    hostalloc = services.allocmem;
+    taken = 0;
+    services.allocmem = countingalloc;
+    torvex::fbencode(data, old.get());
+    services.allocmem = hostalloc;
+
     double decodebest = 1e9;
     for (int run = 0; run < 5; ++run) {
       torvex::FbStatus status;
-      const double a = now();
+      const double a = cputime();
       const torvex::Block plain = torvex::fbdecompress(encoded.span(), status);
-      const double b = now();
-      if (!plain || plain.size != static_cast<int32_t>(data.size()) ||
-          std::memcmp(plain.get(), data.data(), data.size()) != 0) {
-        std::printf("%s: round trip FAILED\n", item.name);
+      const double b = cputime();
+      if (!plain || plain.size != size || std::memcmp(plain.get(), data.data(), data.size()) != 0) {
+        std::printf("%s: round trip FAILED\n", item.name.c_str());
         return 1;
       }
       decodebest = std::min(decodebest, b - a);
     }
-    const double mb = static_cast<double>(data.size()) / 1e6;
-    std::printf("%-10s %10zu %10d %12.0f %12.1f %6.1f%%\n", item.name, data.size(), encoded.size, mb / decodebest,
-                mb / encodebest, 100.0 * encoded.size / static_cast<double>(data.size()));
+
+    const std::string newout = (work / "new.fb").string();
+    const std::string oldout = (work / "old.fb").string();
+    std::vector<double> newcpu, oldcpu, newwall, oldwall;
+    for (int run = 0; run <= runs; ++run) {
+      const Times o = runcommand({FBOLD_EXE, item.path, oldout});
+      const Times n = runcommand({TORVEX_EXE, "-real", "-compress", item.path, newout});
+      if (run == 0) continue;  // warming up
+      oldcpu.push_back(o.cpu);
+      newcpu.push_back(n.cpu);
+      oldwall.push_back(o.wall);
+      newwall.push_back(n.wall);
+    }
+    const torvex::Block a = torvex::loadfile(newout.c_str());
+    const torvex::Block b = torvex::loadfile(oldout.c_str());
+    if (!a || !b || a.size != b.size || std::memcmp(a.get(), b.get(), static_cast<size_t>(a.size)) != 0) {
+      std::printf("%s: the commands' files DIFFER\n", item.name.c_str());
+      return 1;
+    }
+    const double mb = static_cast<double>(size) / 1e6;
+    const double oldcmd = median(oldcpu);
+    const double newcmd = median(newcpu);
+    std::printf("%-12s %9d %9d %8.0f | %8.1f %8.1f %7.2fx | %8.1f %8.1f %7.2fx %7.2fx | %lld\n", item.name.c_str(),
+                size, encoded.size, mb / decodebest, mb / oldbest, mb / newbest, oldbest / newbest, mb / oldcmd,
+                mb / newcmd, oldcmd / newcmd, median(oldwall) / median(newwall), static_cast<long long>(taken / 1024));
+    std::fflush(stdout);
     if (writedir) {
       writefile(std::string(writedir) + "/" + item.name, data);
       writefile(std::string(writedir) + "/" + item.name + ".fb", encoded.span());
     }
   }
+  fs::remove_all(work);
   return 0;
 }

@@ -7,6 +7,7 @@
 
 #include "../pack/fixtures.h"
 #include "support.h"
+#include "torvex/platform/settings.h"
 
 namespace torvex {
 namespace {
@@ -123,6 +124,30 @@ TEST_F(CommandFailures, PackPathsSayWhereTheyStop) {
   // No prefix of the path is a file: the whole argument is named.
   const Ending none = endingof([] { openpackpath("nosuch.viv\\a\\b", 0); });
   EXPECT_EQ(none.fatal, "couldn't open pack file 'nosuch.viv\\a\\b'\n");
+}
+
+// The real encoder's progress as the compress commands, the pack writer and
+// the SHPI writer print it: a line per 10,000 positions, wiped at the end by
+// 79 blanks, then the summary.
+TEST(CompressionLines, ProgressLineBlankLineAndSummary) {
+  // Three-byte tokens from disjoint ranges: nothing in them is worth a copy,
+  // so the output stays at the five header bytes until the end.
+  std::vector<uint8_t> unique;
+  for (uint32_t i = 0; unique.size() < 25000; ++i) {
+    unique.push_back(static_cast<uint8_t>((i >> 12) & 63));
+    unique.push_back(static_cast<uint8_t>(0x40 | ((i >> 6) & 63)));
+    unique.push_back(static_cast<uint8_t>(0x80 | (i & 63)));
+  }
+  unique.resize(25000);
+  mutablesettings().real_compression = true;
+  test::ConsoleCapture console;
+  const FbCompressed packed = fbcompress(copyblock(unique), showcompression);
+  resetsettings();
+  ASSERT_EQ(packed.status, FbCompressed::kDone);
+  EXPECT_EQ(console.text(),
+            "compressing 1/25000 (0%) (OUT 5 500%)\rcompressing 10000/25000 (40%) (OUT 5 0%)\r"
+            "compressing 20000/25000 (80%) (OUT 5 0%)\r" +
+                std::string(79, ' ') + "\rold size 25000, new size " + std::to_string(packed.data.size) + "\n");
 }
 
 }  // namespace

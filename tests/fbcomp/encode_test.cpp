@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fbreference.h"
 #include "support.h"
 #include "torvex/fbcomp/encode.h"
 #include "torvex/fbcomp/fb.h"
@@ -20,11 +21,12 @@
 namespace torvex {
 namespace {
 
-using Bytes8 = std::vector<uint8_t>;
-
-Bytes8 header10(size_t size) {
-  return {0x10, 0xFB, static_cast<uint8_t>(size >> 16), static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size)};
-}
+using fbreference::Bytes8;
+using fbreference::header10;
+using fbreference::literalsonly;
+using fbreference::putend;
+using fbreference::putliterals;
+using fbreference::referenceencode;
 
 Bytes8 store(const Bytes8& data) {
   Block out = allocblock(fbcapacity(static_cast<int32_t>(data.size())));
@@ -44,140 +46,6 @@ Bytes8 decode(const Bytes8& stream) {
   EXPECT_EQ(status, FbStatus::kOk);
   if (!b) return {};
   return {b.get(), b.get() + b.size};
-}
-
-// ---- The rules, written out plainly -------------------------------------------
-
-// Literal runs of 112, then one of a multiple of 4; returns what is left (0-3).
-size_t putliterals(Bytes8& out, const Bytes8& d, size_t from, size_t n) {
-  while (n > 112) {
-    out.push_back(0xFB);
-    out.insert(out.end(), d.begin() + static_cast<std::ptrdiff_t>(from), d.begin() + static_cast<std::ptrdiff_t>(from + 112));
-    from += 112;
-    n -= 112;
-  }
-  if (n > 3) {
-    out.push_back(static_cast<uint8_t>(0xE0 | (n / 4 - 1)));
-    out.insert(out.end(), d.begin() + static_cast<std::ptrdiff_t>(from),
-               d.begin() + static_cast<std::ptrdiff_t>(from + n / 4 * 4));
-    n %= 4;
-  }
-  return n;
-}
-
-void putend(Bytes8& out, const Bytes8& d, size_t from) {
-  const size_t r = putliterals(out, d, from, d.size() - from);
-  out.push_back(static_cast<uint8_t>(0xFC | r));
-  out.insert(out.end(), d.end() - static_cast<std::ptrdiff_t>(r), d.end());
-}
-
-Bytes8 literalsonly(const Bytes8& d) {
-  Bytes8 out = header10(d.size());
-  putend(out, d, 0);
-  return out;
-}
-
-struct RefNode {
-  int32_t pos[32];
-  uint16_t run[32];
-  int fill = -1;
-  RefNode* next = nullptr;
-};
-
-Bytes8 referenceencode(const Bytes8& input) {
-  const auto total = static_cast<int32_t>(input.size());
-  Bytes8 d = input;
-  d.resize(input.size() + 4);  // tiny inputs look one or two bytes ahead
-  std::vector<std::unique_ptr<RefNode>> nodes;
-  std::vector<RefNode*> buckets(65536, nullptr);
-  auto head = [&](uint32_t k) -> RefNode*& {
-    if (!buckets[k]) {
-      nodes.push_back(std::make_unique<RefNode>());
-      buckets[k] = nodes.back().get();
-    }
-    return buckets[k];
-  };
-  auto key = [&](int32_t p) { return d[static_cast<size_t>(p)] + 256u * d[static_cast<size_t>(p) + 1]; };
-  auto insert = [&](int32_t p) {
-    RefNode*& h = head(key(p));
-    const int f = h->fill;
-    if (f >= 0 && h->pos[f] + h->run[f] + 1 == p && h->run[f] < 0xFFFE) {
-      ++h->run[f];
-      return;
-    }
-    if (f == 31) {
-      nodes.push_back(std::make_unique<RefNode>());
-      nodes.back()->next = h;
-      h = nodes.back().get();
-    }
-    ++h->fill;
-    h->pos[h->fill] = p;
-    h->run[h->fill] = 0;
-  };
-  auto search = [&](int32_t cur, int32_t& bestpos) {
-    const int32_t lower = std::max(0, cur - 131072);
-    int32_t best = 0;
-    for (RefNode* node = head(key(cur)); node; node = node->next) {
-      for (int i = node->fill - 1; i >= 0; --i) {
-        const int32_t p = node->pos[i];
-        if (p < lower) {
-          node->next = nullptr;
-          return best;
-        }
-        if (d[p + 2] != d[cur + 2]) continue;
-        int32_t m = 3;
-        while (m < 1028 && cur + m < total - 1 && d[p + m] == d[cur + m]) ++m;
-        if (m >= 1028 || cur + m >= total - 1) {
-          bestpos = p;
-          return m;
-        }
-        if (m > best) {
-          best = m;
-          bestpos = p;
-        }
-      }
-    }
-    return best;
-  };
-
-  Bytes8 out = header10(input.size());
-  size_t pending = 0;
-  if (total > 0) {
-    insert(0);
-    int32_t cur = 1;
-    do {
-      insert(cur);
-      int32_t at = 0;
-      const int32_t len = search(cur, at);
-      const int32_t dist = cur - at;
-      if (len > 0 && ((len >= 3 && dist <= 1024) || (len >= 4 && dist <= 16384) || (len >= 5 && dist <= 131072))) {
-        const auto n = static_cast<uint32_t>(putliterals(out, input, pending, static_cast<size_t>(cur) - pending));
-        const auto o = static_cast<uint32_t>(dist - 1);
-        const auto l = static_cast<uint32_t>(len);
-        if (o <= 1023 && l <= 10) {
-          out.push_back(static_cast<uint8_t>(((o >> 8) << 5) + ((l - 3) << 2) + n));
-          out.push_back(static_cast<uint8_t>(o & 0xFF));
-        } else if (o <= 16383 && l <= 67) {
-          out.push_back(static_cast<uint8_t>(0x80 + (l - 4)));
-          out.push_back(static_cast<uint8_t>((n << 6) + (o >> 8)));
-          out.push_back(static_cast<uint8_t>(o & 0xFF));
-        } else {
-          out.push_back(static_cast<uint8_t>(0xC0 + ((o >> 16) << 4) + (((l - 5) >> 8) << 2) + n));
-          out.push_back(static_cast<uint8_t>((o >> 8) & 0xFF));
-          out.push_back(static_cast<uint8_t>(o & 0xFF));
-          out.push_back(static_cast<uint8_t>((l - 5) & 0xFF));
-        }
-        out.insert(out.end(), input.begin() + cur - n, input.begin() + cur);
-        for (int32_t p = cur + 1; p < cur + len; ++p) insert(p);
-        cur += len;
-        pending = static_cast<size_t>(cur);
-      } else {
-        ++cur;
-      }
-    } while (cur < total - 3);
-  }
-  putend(out, input, pending);
-  return out;
 }
 
 // Bytes in which no three consecutive bytes occur twice: tokens i of three
@@ -329,22 +197,10 @@ TEST(FbEncode, ARunIsNeverItsOwnCandidate) {
   EXPECT_EQ(encode(run), want);
 }
 
-TEST(FbEncode, TinyInputsAreLiteralsWithOneProgressLine) {
-  const std::string blank = std::string(79, ' ') + "\r";
-  {
-    Quiet quiet;
-    EXPECT_EQ(encode({}), (Bytes8{0x10, 0xFB, 0, 0, 0, 0xFC}));
-    EXPECT_EQ(quiet.text(), blank + "old size 0, new size 6\n");
-  }
-  {
-    Quiet quiet;
-    EXPECT_EQ(encode({'a', 'a', 'a'}), (Bytes8{0x10, 0xFB, 0, 0, 3, 0xFF, 'a', 'a', 'a'}));
-    EXPECT_EQ(quiet.text(), "compressing 1/3 (33%) (OUT 5 500%)\r" + blank + "old size 3, new size 9\n");
-  }
-  {
-    Quiet quiet;
-    EXPECT_EQ(encode({'a', 'b', 'a', 'b'}), (Bytes8{0x10, 0xFB, 0, 0, 4, 0xE0, 'a', 'b', 'a', 'b', 0xFC}));
-  }
+TEST(FbEncode, TinyInputsAreLiterals) {
+  EXPECT_EQ(encode({}), (Bytes8{0x10, 0xFB, 0, 0, 0, 0xFC}));
+  EXPECT_EQ(encode({'a', 'a', 'a'}), (Bytes8{0x10, 0xFB, 0, 0, 3, 0xFF, 'a', 'a', 'a'}));
+  EXPECT_EQ(encode({'a', 'b', 'a', 'b'}), (Bytes8{0x10, 0xFB, 0, 0, 4, 0xE0, 'a', 'b', 'a', 'b', 0xFC}));
 }
 
 TEST(FbEncode, TheLastByteIsAlwaysALiteral) {
@@ -359,11 +215,39 @@ TEST(FbEncode, TheLastByteIsAlwaysALiteral) {
   EXPECT_EQ(got.back(), data.back());
 }
 
-TEST(FbEncode, MatchesThePlainRulesOnVariedData) {
-  struct Input {
-    const char* name;
-    Bytes8 bytes;
-  };
+// Filler between the cases below: bytes from 0x80 up, in pairs of which no
+// three bytes in a row come twice (for up to 8 KiB), no runs, none of the
+// cases' letters.
+class Filler {
+ public:
+  Bytes8 next(size_t n) {
+    Bytes8 out;
+    for (; out.size() < n; ++i_) {
+      out.push_back(static_cast<uint8_t>(0x80 | ((i_ >> 6) & 63)));
+      out.push_back(static_cast<uint8_t>(0xC0 | (i_ & 63)));
+    }
+    out.resize(n);
+    return out;
+  }
+
+ private:
+  uint32_t i_ = 0;
+};
+
+// Runs of byte c of the given lengths, each followed by `after`.
+void putruns(Bytes8& d, uint8_t c, const std::vector<size_t>& lengths, uint8_t after) {
+  for (const size_t l : lengths) {
+    d.insert(d.end(), l, c);
+    d.push_back(after);
+  }
+}
+
+struct Input {
+  std::string name;
+  Bytes8 bytes;
+};
+
+std::vector<Input> awkwardinputs() {
   std::vector<Input> inputs;
   inputs.push_back({"mixed", mixedbytes(400000, 1)});
   inputs.push_back({"mixed small", mixedbytes(5000, 2)});
@@ -373,18 +257,169 @@ TEST(FbEncode, MatchesThePlainRulesOnVariedData) {
   runs.insert(runs.end(), 70000, 'R');
   runs.insert(runs.end(), {'y', 'R', 'R', 'R', 'z'});
   inputs.push_back({"long runs", runs});
+  // Runs of exactly and just past the positions one entry holds, and a run
+  // to the end of the data.
+  Bytes8 edges;
+  for (const size_t l : {size_t{0xFFFF}, size_t{0x10000}, size_t{0x1FFFE}, size_t{0x1FFFF}, size_t{0xFFFF}}) {
+    edges.insert(edges.end(), l, 'E');
+    edges.insert(edges.end(), {'!', 'E', 'E', '?'});
+  }
+  edges.insert(edges.end(), 3000, 'E');
+  inputs.push_back({"runs at the entry limit", edges});
   // Two-byte patterns, which a run entry does not cover.
   Bytes8 pattern;
   for (int i = 0; i < 30000; ++i) pattern.insert(pattern.end(), {0x12, static_cast<uint8_t>(0x34 + i / 5000)});
   inputs.push_back({"16-bit pattern", pattern});
-  if (!test::samplesdir().empty()) inputs.push_back({"text", test::readbytes(test::samplesdir() / "fb/text")});
+  // Key "ab" 70 times, each time with its own next three bytes, then the
+  // next three bytes of its 32nd and 64th entries (never candidates) and of
+  // its 63rd: the longest match is one the rules skip.
+  {
+    auto tag = [](int k) { return Bytes8{'a', 'b', static_cast<uint8_t>(0x40 + k / 8), static_cast<uint8_t>(0x50 + k % 8), 0x60}; };
+    Bytes8 d;
+    Filler filler;
+    for (int k = 0; k < 70; ++k) {
+      const Bytes8 t = tag(k);
+      d.insert(d.end(), t.begin(), t.end());
+      const Bytes8 f = filler.next(10);
+      d.insert(d.end(), f.begin(), f.end());
+    }
+    for (const int k : {31, 63, 62, 31}) {
+      const Bytes8 t = tag(k);
+      d.insert(d.end(), t.begin(), t.end());
+      d.insert(d.end(), {0x20, 0x21});
+    }
+    inputs.push_back({"32nd and 64th entries of a key", d});
+  }
+  // The same for runs: 40 runs of 'c', the 32nd longer than the others
+  // and followed by its own bytes, then that run again.
+  {
+    Bytes8 d;
+    for (int k = 0; k < 40; ++k) {
+      d.insert(d.end(), k == 31 ? 9 : 4, 'c');
+      d.insert(d.end(), {static_cast<uint8_t>(k == 31 ? 'X' : 'x'), static_cast<uint8_t>(0x80 + k)});
+    }
+    d.insert(d.end(), 9, 'c');
+    d.insert(d.end(), {'X', 0x80 + 31, 'q', 'r', 's'});
+    inputs.push_back({"32nd run of a byte", d});
+  }
+  // A run that continues while older runs of its byte are longer, shorter
+  // or as long: the newest entry (the run itself) is never a candidate.
+  {
+    Bytes8 d;
+    putruns(d, 'A', {50, 20, 100, 50, 7, 200, 20, 20}, '|');
+    putruns(d, 'A', {200, 3, 1500, 1029, 1030, 1028}, '/');
+    inputs.push_back({"continued runs", d});
+  }
+  // Runs of one byte of many lengths (up to past the longest match), each
+  // followed by one of a few bytes: equal runs agree beyond the run.
+  {
+    std::mt19937 rng(11);
+    Bytes8 d;
+    for (int k = 0; k < 300; ++k) {
+      const size_t l = rng() % 4 == 0 ? 2 + rng() % 1200 : 2 + rng() % 12;
+      d.insert(d.end(), l, 0x33);
+      const uint8_t after[] = {'x', 'y', 'x', 'z'};
+      d.push_back(after[rng() % 4]);
+      if (rng() % 2) d.push_back(static_cast<uint8_t>('0' + rng() % 3));
+    }
+    inputs.push_back({"runs of many lengths", d});
+  }
+  // A byte and then a run, as a speck in a flat picture area.
+  {
+    std::mt19937 rng(12);
+    Bytes8 d;
+    for (int k = 0; k < 2000; ++k) {
+      d.push_back(static_cast<uint8_t>(rng() % 6));
+      d.insert(d.end(), 1 + rng() % 40, 0x14);
+    }
+    inputs.push_back({"specks in a flat area", d});
+  }
+  // Repeats that reach the last bytes, where the longest match shrinks.
+  for (size_t tail = 4; tail <= 12; ++tail) {
+    Bytes8 d = mixedbytes(3000, 13);
+    d.insert(d.end(), d.begin() + 100, d.begin() + 100 + static_cast<std::ptrdiff_t>(tail));
+    inputs.push_back({"repeat at the end, " + std::to_string(tail), d});
+  }
   for (int size = 5; size <= 12; ++size) inputs.push_back({"short", mixedbytes(static_cast<size_t>(size), 3)});
-  for (const Input& in : inputs) {
-    Quiet quiet;
+  // Real game data.
+  if (!test::samplesdir().empty()) {
+    inputs.push_back({"text", test::readbytes(test::samplesdir() / "fb/text")});
+    inputs.push_back({"LDIABL.PBS.expected", test::readbytes(test::samplesdir() / "fb/LDIABL.PBS.expected")});
+    const Bytes8 packed = test::readbytes(test::samplesdir() / "shpi/AL1.FSH");
+    FbStatus status;
+    const Block pictures = fbdecompress(packed, status);
+    inputs.push_back({"AL1.FSH", pictures ? Bytes8(pictures.get(), pictures.get() + pictures.size) : packed});
+  }
+  return inputs;
+}
+
+TEST(FbEncode, MatchesThePlainRulesOnVariedData) {
+  for (const Input& in : awkwardinputs()) {
     const Bytes8 got = encode(in.bytes);
     EXPECT_EQ(got, referenceencode(in.bytes)) << in.name << " " << in.bytes.size();
     EXPECT_EQ(decode(got), in.bytes) << in.name;
   }
+}
+
+TEST(FbEncode, ReportsProgressToItsCallerAndPrintsNothing) {
+  // Nothing worth a copy in the first 12,000 bytes, then those again: the
+  // callback hears of position 1 and then of the first position visited
+  // from 10,000 and from 20,000 on, with what has been written by then (the
+  // copies of 1028 bytes jump from 19196 to 20224).
+  Bytes8 data = uniquebytes(12000);
+  data.insert(data.end(), data.begin(), data.end());
+  std::vector<FbProgress> heard;
+  test::ConsoleCapture console;
+  Block out = allocblock(fbcapacity(static_cast<int32_t>(data.size())));
+  out.size = fbencode(data, out.get(), [&](const FbProgress& p) { heard.push_back(p); });
+  EXPECT_EQ(console.text(), "");
+  ASSERT_EQ(heard.size(), 3u);
+  const int32_t done[] = {1, 10000, 20224};
+  // The header; then the 12,000 literals in 107 runs of 112 and one of 16,
+  // and eight copy commands of four bytes.
+  const int32_t written[] = {5, 5, 5 + 107 * 113 + 17 + 8 * 4};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(heard[i].done, done[i]);
+    EXPECT_EQ(heard[i].total, 24000);
+    EXPECT_EQ(heard[i].written, written[i]);
+  }
+  EXPECT_EQ(Bytes8(out.get(), out.get() + out.size), referenceencode(data));
+}
+
+TEST(FbEncode, RefusesDataLargerThanABlockHolds) {
+  const Bytes8 data(0x1000000, 'x');
+  Block out = allocblock(16);
+  EXPECT_EQ(fbencode(data, out.get()), -1);
+  EXPECT_EQ(out.get()[0], 0);  // nothing written
+}
+
+// allocmem, counting what the encoder takes.
+int64_t allocated = 0;
+void* (*hostalloc)(int32_t) = nullptr;
+void* countingalloc(int32_t size) {
+  allocated += size;
+  return hostalloc(size);
+}
+
+TEST(FbEncode, ItsOwnMemoryIsWindowSized) {
+  // The largest block: runs of every byte value first (each value that
+  // starts runs has a table), then long copies. The encoder's own tables
+  // stay under 8 MiB whatever the size of the data.
+  Bytes8 data;
+  for (int c = 0; c < 256; ++c) data.insert(data.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c), 0x55, 0xAA});
+  const Bytes8 pattern = mixedbytes(70000, 14);
+  while (data.size() < 0xFFFFFF) data.insert(data.end(), pattern.begin(), pattern.end());
+  data.resize(0xFFFFFF);
+  Block out = allocblock(fbcapacity(static_cast<int32_t>(data.size())));
+  auto& allocmem = services().allocmem;
+  hostalloc = allocmem;
+  allocated = 0;
+  allocmem = countingalloc;
+  out.size = fbencode(data, out.get());
+  allocmem = hostalloc;
+  EXPECT_GT(allocated, 0);
+  EXPECT_LT(allocated, 8 << 20);
+  EXPECT_EQ(decode(Bytes8(out.get(), out.get() + out.size)), data);
 }
 
 TEST(FbEncode, RoundTripsLargeInputs) {
@@ -393,21 +428,6 @@ TEST(FbEncode, RoundTripsLargeInputs) {
   const Bytes8 got = encode(data);
   EXPECT_LT(got.size(), data.size() / 2);
   EXPECT_EQ(decode(got), data);
-}
-
-TEST(FbEncode, KeepsItsNodesForTheNextRun) {
-  resetfbencoder();
-  EXPECT_EQ(fbencoderstats().slabs, 0);
-  const Bytes8 data = mixedbytes(300000, 5);
-  Quiet quiet;
-  const Bytes8 first = encode(data);
-  const FbEncoderStats after = fbencoderstats();
-  EXPECT_GT(after.slabs, 0);
-  EXPECT_EQ(after.freenodes, after.slabs * 1024);  // every node is back on the free list
-  EXPECT_EQ(encode(data), first);
-  EXPECT_EQ(fbencoderstats().slabs, after.slabs);  // the second run took no new memory
-  resetfbencoder();
-  EXPECT_EQ(fbencoderstats().freenodes, 0);
 }
 
 // ---- fbcompress and the self-test ------------------------------------------------
@@ -419,11 +439,39 @@ TEST(FbCompress, UsesTheEncoderTheSettingsAsk) {
   EXPECT_EQ(Bytes8(stored.get(), stored.get() + stored.size), store(data));
 
   mutablesettings().real_compression = true;
-  Quiet quiet;
+  test::ConsoleCapture console;
   Block real = fbcompress(copyblock(data)).data;
   resetsettings();
   EXPECT_EQ(Bytes8(real.get(), real.get() + real.size), referenceencode(data));
-  EXPECT_NE(quiet.text().find("old size 20000, new size "), std::string::npos);
+  EXPECT_EQ(console.text(), "");  // the caller speaks, through the progress callback
+}
+
+TEST(FbCompress, ReportsProgressAndTheFinalSizes) {
+  struct Case {
+    Bytes8 data;
+    std::vector<int32_t> marks;  // the positions progress is reported at
+  };
+  const std::vector<Case> cases = {
+      {{}, {}},
+      {{'a', 'a', 'a'}, {1}},
+      {uniquebytes(25000), {1, 10000, 20000}},
+  };
+  mutablesettings().real_compression = true;
+  for (const Case& c : cases) {
+    std::vector<FbProgress> heard;
+    const Block real = fbcompress(copyblock(c.data), [&heard](const FbProgress& p) { heard.push_back(p); }).data;
+    ASSERT_EQ(heard.size(), c.marks.size() + 1);
+    for (size_t i = 0; i < c.marks.size(); ++i) {
+      EXPECT_EQ(heard[i].done, c.marks[i]);
+      EXPECT_FALSE(heard[i].finished);
+    }
+    const FbProgress& last = heard.back();
+    EXPECT_TRUE(last.finished);
+    EXPECT_EQ(last.total, static_cast<int32_t>(c.data.size()));
+    EXPECT_EQ(last.written, real.size);
+    EXPECT_EQ(last.written, static_cast<int32_t>(literalsonly(c.data).size()));
+  }
+  resetsettings();
 }
 
 TEST(FbCompress, RefusesWhatTheSizeFieldCannotHold) {

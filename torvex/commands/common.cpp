@@ -15,8 +15,20 @@ void stopcompression(const FbCompressed& failed) {
         static_cast<long>(test.outcome == FbSelfTest::kUndecodable ? -1 : test.decodedsize));
 }
 
+void showcompression(const FbProgress& p) {
+  if (p.finished) {
+    message("                                                                               %c", 13);
+    message("old size %d, new size %d\n", p.total, p.written);
+    return;
+  }
+  // message() formats twice, so a percent sign is written "%%%%".
+  message("compressing %d/%d (%d%%%%) (OUT %d %d%%%%)%c", p.done, p.total,
+          static_cast<int>(int64_t{p.done} * 100 / p.total), p.written,
+          static_cast<int>(int64_t{p.written} * 100 / p.done), 13);
+}
+
 Block compressorstop(Block data) {
-  FbCompressed packed = fbcompress(std::move(data));
+  FbCompressed packed = fbcompress(std::move(data), showcompression);
   if (packed.status != FbCompressed::kDone) stopcompression(packed);
   return std::move(packed.data);
 }

@@ -19,6 +19,9 @@ constexpr int kExitFailed = 1;  // a fatal error, or a command that printed its 
 // broken encoding's decoded bytes are kept in "temp.tmp" for whoever looks
 // into it.
 [[noreturn]] void stopcompression(const FbCompressed& failed);
+// The real encoder's progress line while it works, then the blank line that
+// wipes it and the "old size, new size" summary.
+void showcompression(const FbProgress& progress);
 // fbcompress, or the end of the command.
 Block compressorstop(Block data);
 

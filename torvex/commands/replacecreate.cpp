@@ -150,7 +150,7 @@ void rebuildandwrite(DirArray& directory, std::vector<Image>& inputs, const std:
 
   const std::string id = shpifile ? shpidirectoryid(*shpifile) : std::string(4, '\0');
   // A file made on its way into a pack is named as the member it becomes.
-  const ShpiWrite written = writeshpi(rebuild.members, id, output.c_str(), options & kShpiCompress);
+  const ShpiWrite written = writeshpi(rebuild.members, id, output.c_str(), options & kShpiCompress, showcompression);
   switch (written.status) {
     case ShpiWrite::kWritten:
       break;

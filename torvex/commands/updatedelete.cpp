@@ -96,6 +96,7 @@ class WriteLines : public PackWriteEvents {
   void datadone() override {
     if (dots_) report("\n");
   }
+  void compressing(const FbProgress& progress) override { showcompression(progress); }
 
  private:
   bool dots_;

@@ -25,11 +25,16 @@ FbSelfTest fbverify(std::span<const uint8_t> original, std::span<const uint8_t> 
   return test;
 }
 
-FbCompressed fbselftest(Block data) {
+FbCompressed fbselftest(Block data, const FbProgressFn& progress) {
   FbCompressed result;
   result.inputsize = data.size;
   Block out = allocblock(fbcapacity(data.size));
-  out.size = fbencode(data.span(), out.get());
+  out.size = fbencode(data.span(), out.get(), progress);
+  if (out.size < 0) {
+    result.status = FbCompressed::kTooLarge;
+    return result;
+  }
+  if (progress) progress({data.size, data.size, out.size, true});
   result.selftest = fbverify(data.span(), out.span());
   if (result.selftest.outcome != FbSelfTest::kPassed) {
     result.status = FbCompressed::kSelfTestFailed;
@@ -39,14 +44,14 @@ FbCompressed fbselftest(Block data) {
   return result;
 }
 
-FbCompressed fbcompress(Block data) {
+FbCompressed fbcompress(Block data, const FbProgressFn& progress) {
   if (data.size > kFbMaxSize) {
     FbCompressed refused;
     refused.status = FbCompressed::kTooLarge;
     refused.inputsize = data.size;
     return refused;
   }
-  if (settings().real_compression) return fbselftest(std::move(data));
+  if (settings().real_compression) return fbselftest(std::move(data), progress);
   FbCompressed result;
   result.inputsize = data.size;
   result.data = allocblock(fbcapacity(data.size));

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
+#include "fb.h"
 #include "torvex/platform/platform.h"
 
 namespace torvex {
@@ -17,20 +19,11 @@ int32_t fbcapacity(int32_t size);
 // 0xFFFFFF: the last one to three bytes go with the end command.
 int32_t fbstore(std::span<const uint8_t> data, uint8_t* out);
 
-// The real encoder: hash chains on two-byte keys over a 128 KiB window.
-// `out` has fbcapacity(data.size()) bytes; returns the encoded length.
-// Prints its progress line and the "old size, new size" summary.
-int32_t fbencode(std::span<const uint8_t> data, uint8_t* out);
-
-// The encoder's chain nodes are kept between runs on a free list; this is
-// that process-wide state.
-struct FbEncoderStats {
-  int32_t slabs = 0;      // node blocks taken from allocmem so far
-  int32_t freenodes = 0;  // nodes waiting on the free list
-};
-FbEncoderStats fbencoderstats();
-// Gives every node block back to allocmem (tests, and the end of a run that
-// wants its memory back).
-void resetfbencoder();
+// The real encoder: LZ77 over a 128 KiB window, its choices those of hash
+// chains on two-byte keys (see encode.cpp). `out` has fbcapacity(data.size())
+// bytes; returns the encoded length, or -1 (nothing written) for data larger
+// than an FB block holds. Prints nothing: `progress`, when given, hears how
+// far it is.
+int32_t fbencode(std::span<const uint8_t> data, uint8_t* out, const FbProgressFn& progress = {});
 
 }  // namespace torvex

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "torvex/platform/limits.h"
@@ -40,15 +41,29 @@ struct FbCompressed {
   FbSelfTest selftest;     // kSelfTestFailed: what the self-test found
 };
 
+// Where the real encoder stands: `done` of the `total` input bytes passed,
+// `written` bytes of output so far (the header included).
+// After the encoder is done, `finished` is set once with the final sizes:
+// the caller's cue for its summary line.
+struct FbProgress {
+  int32_t done;
+  int32_t total;
+  int32_t written;
+  bool finished = false;
+};
+// Called at position 1, then at the first position visited from 10,000 on,
+// from 20,000 on, and so on (a copy may jump past a mark).
+using FbProgressFn = std::function<void(const FbProgress&)>;
+
 // Encodes `data` in the 10 FB kind: the store encoder, or the real encoder
 // and its self-test when the run's `real_compression` is set. Consumes the
 // input. More than kFbMaxSize bytes are refused (kTooLarge): the header
 // could not state their size.
-FbCompressed fbcompress(Block data);
+FbCompressed fbcompress(Block data, const FbProgressFn& progress = {});
 
 // The real encoder and its self-test; consumes the input. The broken
 // encoding of a failed self-test is never handed on.
-FbCompressed fbselftest(Block data);
+FbCompressed fbselftest(Block data, const FbProgressFn& progress = {});
 
 // Decodes `encoded` and compares it with `original`.
 FbSelfTest fbverify(std::span<const uint8_t> original, std::span<const uint8_t> encoded);

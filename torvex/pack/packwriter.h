@@ -121,6 +121,7 @@ class PackWriteEvents {
   virtual void databegins() {}     // then the members, one by one
   virtual void memberwritten() {}
   virtual void datadone() {}       // every member is written
+  virtual void compressing(const FbProgress&) {}  // a compressed pack's real encoder at work
 };
 
 // How a rewrite went. Whatever failed, the pack is as it was and the

@@ -256,7 +256,8 @@ PackWriteResult writepack(PackForWrite& pack, PackWriteEvents& events) {
 
   pack.source.close();
   if (compressed) {
-    FbCompressed packed = fbcompress(out.takememory());
+    FbCompressed packed =
+        fbcompress(out.takememory(), [&events](const FbProgress& progress) { events.compressing(progress); });
     if (packed.status != FbCompressed::kDone) {
       result.compression = std::move(packed);
       return fail(PackWriteResult::kCompressionFailed);

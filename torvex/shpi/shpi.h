@@ -112,8 +112,9 @@ struct ShpiWrite {
 };
 
 // Lays out the file, compresses it when asked and writes it to `path`
-// through a file beside it that takes its place when complete.
+// through a file beside it that takes its place when complete. `progress`
+// hears the real encoder at work.
 ShpiWrite writeshpi(std::span<const ShpiMember> members, std::string_view directory_id, const char* path,
-                    bool compress);
+                    bool compress, const FbProgressFn& progress = {});
 
 }  // namespace torvex

@@ -61,7 +61,7 @@ Block layoutshpi(std::span<const ShpiMember> members, std::string_view directory
 }
 
 ShpiWrite writeshpi(std::span<const ShpiMember> members, std::string_view directory_id, const char* path,
-                    bool compress) {
+                    bool compress, const FbProgressFn& progress) {
   ShpiWrite result;
   Block file = layoutshpi(members, directory_id, &result.total);
   if (!file) {
@@ -69,7 +69,7 @@ ShpiWrite writeshpi(std::span<const ShpiMember> members, std::string_view direct
     return result;
   }
   if (compress) {
-    FbCompressed packed = fbcompress(std::move(file));
+    FbCompressed packed = fbcompress(std::move(file), progress);
     if (packed.status != FbCompressed::kDone) {
       result.status = ShpiWrite::kCompressionFailed;
       result.compression = std::move(packed);
