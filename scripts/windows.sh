@@ -186,8 +186,9 @@ winetests() {
   fi
   step "Wine suite"
   # One Wine server for the whole run, so that each program starts in a tenth
-  # of a second; it is started with its output detached, or the helper
-  # processes it starts would hold the first test's output open.
+  # of a second. The first program of a server starts Wine's helper
+  # processes, which keep its output open as long as the server lives: that
+  # one runs with its output detached, not in a test.
   wineserver -p || true  # (fails when this prefix's server runs already)
   trap 'wineserver -k 2>/dev/null || true' EXIT
   wine cmd /c exit 0 </dev/null >/dev/null 2>&1

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "replacefixtures.h"
 #include "support.h"
 #include "writerfixtures.h"
 
@@ -46,6 +47,7 @@ class GameFolder : public ::testing::Test {
       {"Sub\\Deep\\Member.DAT", bytesof("deep")},
       {"Inner.viv", packtest::bigfpack(inner_)},
       {"plain.txt", bytesof("plain")},
+      {"Pics.FSH", test::shpifile("GIMX", {{"TEXT", bytesof("notes")}})},
   };
   TempDir dir_;
 };
@@ -57,7 +59,7 @@ TEST_F(GameFolder, ThePackIsFoundWhateverTheCaseAndSeparators) {
     EXPECT_EQ(r.status, 0);
     // Listed in name order, ignoring case.
     EXPECT_EQ(r.out, "pack file '" + spelling + "' opened\nDirectory '" + spelling + "'\n" + line(members_[1]) +
-                         line(members_[2]) + line(members_[0]));
+                         line(members_[3]) + line(members_[2]) + line(members_[0]));
   }
 }
 
@@ -87,7 +89,24 @@ TEST_F(GameFolder, ThePackIsRewrittenWhereItIs) {
   EXPECT_EQ(filesin(dir_ / "Game"), (std::vector<std::string>{"Data", "Data/Pack.VIV"}));
   const auto members = packtest::bigfmembers(test::readbytes(pack()));
   ASSERT_TRUE(members);
-  EXPECT_EQ(*members, (std::vector<Member>{members_[1], {"plain.txt", bytesof("new plain")}}));
+  EXPECT_EQ(*members, (std::vector<Member>{members_[1], {"plain.txt", bytesof("new plain")}, members_[3]}));
+}
+
+TEST_F(GameFolder, ARecordOfAnShpiFileInsideIsReplaced) {
+  test::writetext(dir_ / "note.txt", "new notes");
+  const auto r = test::runtorvex({"-r", "GAME\\data\\PACK.viv\\PICS.fsh", "note.txt", "text"}, dir_.path());
+  EXPECT_EQ(r.status, 0) << r.out;
+  const auto members = packtest::bigfmembers(test::readbytes(pack()));
+  ASSERT_TRUE(members);
+  ASSERT_EQ(members->size(), 4u);
+  // The member and its record keep the names the pack gave them; the SHPI
+  // file made on the way is gone again.
+  EXPECT_EQ((*members)[3].name, "Pics.FSH");
+  const auto records = test::readshpi((*members)[3].bytes);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].name, "TEXT");
+  EXPECT_EQ(records[0].bytes, bytesof("new notes"));
+  EXPECT_EQ(filesin(dir_.path()), (std::vector<std::string>{"Game", "Game/Data", "Game/Data/Pack.VIV", "note.txt"}));
 }
 
 // ---- Names that would leave the folder ---------------------------------------------
