@@ -43,7 +43,7 @@ compilerpackage() { echo "g++-mingw-w64-${1//_/-}-posix"; }  # x86_64 -> g++-min
 installpackages() {
   # Never wine32: with it, Debian's wine chooses the 32-bit loader, which cannot
   # start on hosts without 32-bit support, and 64-bit programs stop working too.
-  local want=(dpkg-dev cmake make libz-mingw-w64-dev wine wine64) a
+  local want=(dpkg-dev cmake make googletest libz-mingw-w64-dev wine wine64) a
   for a in $(arches); do want+=("$(compilerpackage "$a")"); done
   local missing
   missing=$(missingpackages "${want[@]}")
