@@ -3,10 +3,18 @@
 # project generates itself, in the folder demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh plain
-tv=$PWD/build/bin/torvex
-rm -rf demo && mkdir -p demo && cd demo
-run() { echo; echo "\$ torvex $*"; "$tv" "$@"; }
+root=$PWD
+# TORVEX_DEMO_COMMAND runs another build instead (the Windows suite: Wine and
+# torvex.exe), in the folder TORVEX_DEMO_DIR.
+if [ -n "${TORVEX_DEMO_COMMAND:-}" ]; then
+  read -ra tv <<<"$TORVEX_DEMO_COMMAND"
+else
+  scripts/setup.sh plain
+  tv=("$root/build/bin/torvex")
+fi
+demo=${TORVEX_DEMO_DIR:-demo}
+rm -rf "$demo" && mkdir -p "$demo" && cd "$demo"
+run() { echo; echo "\$ torvex $*"; "${tv[@]}" "$@"; }
 
 run
 
@@ -19,7 +27,7 @@ cmp rink.txt rink.out && echo "rink.out is rink.txt again"
 # Pictures: a small game folder whose pack and SHPI files are written by a
 # generator from the formats' byte tables; list the pack, list an SHPI file
 # inside it, and extract its pictures as PNG files.
-python3 ../scripts/makedemo.py game
+python3 "$root/scripts/makedemo.py" game
 cd game
 run -l pack.viv
 run -l 'pack.viv\pics.fsh'
@@ -31,7 +39,7 @@ cd ..
 # Replacing a picture: a modder paints a new "spot" as a PNG file and puts it
 # into pack.viv\pics.fsh; its colours are fitted to the record's palette.
 mkdir -p replace && cd replace
-python3 ../../scripts/makedemo.py . >/dev/null
+python3 "$root/scripts/makedemo.py" . >/dev/null
 /usr/bin/python3 - <<'PY'
 from PIL import Image, ImageDraw
 im = Image.new("RGB", (48, 48), (255, 0, 255))

@@ -322,8 +322,7 @@ TEST_F(ReplaceTest, FailedWriteKeepsTheOriginalFile) {
   writebytes(dir / "pics.fsh", original);
   writebytes(dir / "note.txt", {'h', 'i'});
 
-  const RunResult r = runshell("ulimit -f 2; trap '' XFSZ; '" + torvexexe().string() + "' -r pics.fsh note.txt efgh",
-                               dir.path());
+  const RunResult r = runtorvex({"-r", "pics.fsh", "note.txt", "efgh"}, dir.path(), 1024);
   EXPECT_EQ(r.status, 1) << r.out;
   EXPECT_NE(r.out.find("couldn't write 'pics.fsh'"), std::string::npos) << r.out;
   EXPECT_EQ(readbytes(dir / "pics.fsh"), original);
@@ -475,9 +474,19 @@ TEST_F(ReplaceTest, CompressedFileInsideAPackGoesBackCompressedAndTheUsersFileSt
   writepalettepng(dir, "new.png", 32, 32, kNew, idx);
   fs::create_directory(dir / "tmp");
   auto replace = [&](const std::string& image) {
-    return runshell("TMPDIR='" + (dir / "tmp").string() + "' '" + torvexexe().string() +
-                        "' -r 'data.viv\\pics.fsh' " + image + " ABCD",
-                    dir.path());
+    // The private folder is made below TMPDIR, where the test sees it. Not
+    // under an emulator: Windows has a temporary folder of its own, and Wine
+    // keeps its server's files below TMPDIR.
+    if (emulated()) return runtorvex({"-r", "data.viv\\pics.fsh", image, "ABCD"}, dir.path());
+    const char* before = std::getenv("TMPDIR");
+    const std::string saved = before ? before : "";
+    ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    RunResult r = runtorvex({"-r", "data.viv\\pics.fsh", image, "ABCD"}, dir.path());
+    if (before)
+      ::setenv("TMPDIR", saved.c_str(), 1);
+    else
+      ::unsetenv("TMPDIR");
+    return r;
   };
 
   // The file's size is off a word boundary: the store encoder carries the

@@ -1,9 +1,12 @@
 #include "support.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -44,7 +47,7 @@ std::string drain(int fd) {
   return out;
 }
 
-RunResult runargv(const std::vector<std::string>& argv, const fs::path& cwd) {
+RunResult runargv(const std::vector<std::string>& argv, const fs::path& cwd, uint64_t filelimit = 0) {
   // Output goes to temporary files so that neither stream can block.
   char outname[] = "/tmp/torvex-out.XXXXXX";
   char errname[] = "/tmp/torvex-err.XXXXXX";
@@ -55,6 +58,12 @@ RunResult runargv(const std::vector<std::string>& argv, const fs::path& cwd) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (::chdir(cwd.c_str()) != 0) ::_exit(127);
+    if (filelimit != 0) {
+      // Past the limit write() fails with EFBIG instead of ending the process.
+      const rlimit limit{filelimit, filelimit};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
+      ::signal(SIGXFSZ, SIG_IGN);
+    }
     ::dup2(outfd, 1);
     ::dup2(errfd, 2);
     const int nullfd = ::open("/dev/null", O_RDONLY);
@@ -86,10 +95,51 @@ void (*previouswrite)(std::string_view) = nullptr;
 
 }  // namespace
 
-RunResult runtorvex(const std::vector<std::string>& args, const fs::path& cwd) {
-  std::vector<std::string> argv{torvexexe().string()};
+// ---- The program under test, or a Windows build of it under an emulator ----------
+
+namespace {
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// Windows programs end their lines with "\r\n"; a lone "\r" (a progress line
+// going back to its start) is the program's own and stays.
+std::string unixlines(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> torvexcommand() {
+  std::vector<std::string> words;
+  const std::string emulator = environment("TORVEX_TEST_EMULATOR");
+  size_t start = 0;
+  while ((start = emulator.find_first_not_of(' ', start)) != std::string::npos) {
+    const size_t end = std::min(emulator.find(' ', start), emulator.size());
+    words.push_back(emulator.substr(start, end - start));
+    start = end;
+  }
+  words.push_back(torvexexe().string());
+  return words;
+}
+
+bool emulated() { return !environment("TORVEX_TEST_EMULATOR").empty(); }
+
+RunResult runtorvex(const std::vector<std::string>& args, const fs::path& cwd, uint64_t filelimit) {
+  std::vector<std::string> argv = torvexcommand();
   argv.insert(argv.end(), args.begin(), args.end());
-  return runargv(argv, cwd);
+  RunResult r = runargv(argv, cwd, filelimit);
+  if (emulated()) {
+    r.out = unixlines(r.out);
+    r.err = unixlines(r.err);
+  }
+  return r;
 }
 
 RunResult runshell(const std::string& command, const fs::path& cwd) {
@@ -141,6 +191,9 @@ fs::path samplesdir() {
 
 fs::path fixturesdir() { return fs::path(TORVEX_SOURCE_DIR) / "tests" / "fixtures"; }
 
-fs::path torvexexe() { return fs::path(TORVEX_EXE); }
+fs::path torvexexe() {
+  const std::string program = environment("TORVEX_TEST_PROGRAM");
+  return program.empty() ? fs::path(TORVEX_EXE) : fs::path(program);
+}
 
 }  // namespace torvex::test

@@ -45,8 +45,19 @@ struct RunResult {
   std::string err;   // standard error
 };
 
-// Runs the built torvex with `args` in folder `cwd`.
-RunResult runtorvex(const std::vector<std::string>& args, const fs::path& cwd);
+// Runs the built torvex with `args` in folder `cwd`. When the program under
+// test is a Windows program (see torvexcommand), the carriage returns it puts
+// before line ends are taken out of its output. `filelimit`, when not 0, is
+// the size no file written by the program may pass: a write beyond it fails
+// as on a full disk.
+RunResult runtorvex(const std::vector<std::string>& args, const fs::path& cwd, uint64_t filelimit = 0);
+// The words that start the program under test: the built torvex, or the
+// program named by TORVEX_TEST_PROGRAM run through the emulator command in
+// TORVEX_TEST_EMULATOR (torvex.exe under Wine: the Windows suite runs the
+// same end-to-end tests that way).
+std::vector<std::string> torvexcommand();
+// True when the program under test runs through an emulator.
+bool emulated();
 // Runs a shell command line (for the independent tools); status and output.
 RunResult runshell(const std::string& command, const fs::path& cwd = fs::current_path());
 // True when the shell finds `tool` on the PATH.
@@ -74,7 +85,7 @@ void writetext(const fs::path& file, std::string_view text);
 fs::path samplesdir();
 // tests/fixtures of the source tree.
 fs::path fixturesdir();
-// The built torvex.
+// The program under test (the built torvex unless TORVEX_TEST_PROGRAM is set).
 fs::path torvexexe();
 
 }  // namespace torvex::test

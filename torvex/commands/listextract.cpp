@@ -22,9 +22,21 @@ void memberline(const PackEntry& m, int32_t size) {
 
 bool isseparator(char c) { return c == '\\' || c == '/'; }
 
+// Windows knows these names in every folder, whatever follows them after a
+// dot or colon ("nul.txt" is the null device too): a file of such a name
+// would go to a device, or vanish, instead of into the folder.
+bool isdevicename(std::string_view part) {
+  std::string_view base = part.substr(0, part.find_first_of(".:"));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  for (std::string_view device : {"con", "prn", "aux", "nul", "conin$", "conout$"})
+    if (nameequal(base, device)) return true;
+  const bool numbered = nameequal(base.substr(0, 3), "com") || nameequal(base.substr(0, 3), "lpt");
+  return base.size() == 4 && numbered && base[3] >= '1' && base[3] <= '9';
+}
+
 // A member name becomes a file name below the current folder. Names that
-// would lead elsewhere (absolute, with a drive, or with a ".." component)
-// are refused.
+// would lead elsewhere (absolute, with a drive, with a ".." component, or
+// naming a device) are refused.
 bool staysinside(std::string_view name) {
   if (name.empty() || isseparator(name[0])) return false;
   if (name.size() >= 2 && name[1] == ':') return false;
@@ -32,7 +44,8 @@ bool staysinside(std::string_view name) {
   while (start <= name.size()) {
     size_t end = start;
     while (end < name.size() && !isseparator(name[end])) ++end;
-    if (name.substr(start, end - start) == "..") return false;
+    const std::string_view part = name.substr(start, end - start);
+    if (part == ".." || isdevicename(part)) return false;
     start = end + 1;
   }
   return true;

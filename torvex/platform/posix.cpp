@@ -102,7 +102,8 @@ int32_t posixseek(FileHandle h, int32_t position, int16_t mode) {
 uint32_t posixsize(FileHandle h) {
   struct stat st;
   if (::fstat(todescriptor(h), &st) != 0) return 0;
-  return static_cast<uint32_t>(st.st_size);
+  // Past 32 bits: the largest value, which callers refuse, not the low bits.
+  return st.st_size > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<uint32_t>(st.st_size);
 }
 
 int16_t posixexists(const char* name) {

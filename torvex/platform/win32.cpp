@@ -68,7 +68,13 @@ int32_t winseek(FileHandle h, int32_t position, int16_t mode) {
   return static_cast<int32_t>(SetFilePointer(tonative(h), position, nullptr, method));
 }
 
-uint32_t winsize(FileHandle h) { return GetFileSize(tonative(h), nullptr); }
+// A size past 32 bits stays at the largest value, which every caller refuses
+// as too large: cut to its low 32 bits it would pass for a small file.
+uint32_t winsize(FileHandle h) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(tonative(h), &size)) return 0;
+  return size.QuadPart > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<uint32_t>(size.QuadPart);
+}
 
 int16_t winexists(const char* name) {
   if (isfolder(name)) return 0;
