@@ -44,6 +44,9 @@ std::string terminalText(std::string_view text) {
   return out;
 }
 
+// Without a record there is no caption to show.
+std::string captionLine(const std::string& caption) { return caption.empty() ? "" : "[" + caption + "]\n"; }
+
 void writeAll(int fd, std::string_view text) {
   while (!text.empty()) {
     const ssize_t n = ::write(fd, text.data(), text.size());
@@ -284,13 +287,14 @@ class PosixBackend final : public Backend {
     ::kill(static_cast<pid_t>(process.process), SIGKILL);
   }
 
+  // A dialog on standard error: "[caption]", the message, "Link: " and the link.
   bool showDialog(DialogId, const std::string& caption, const std::string& message, const std::string& link) override {
-    writeAll(2, "[" + caption + "]\n" + terminalText(message) + "\nLink: " + link + "\n");
+    writeAll(2, captionLine(caption) + terminalText(message) + "\nLink: " + link + "\n");
     return true;
   }
 
   void showMessageBox(const std::string& caption, const std::string& text) override {
-    writeAll(2, "[" + caption + "]\n" + terminalText(text) + "\n");
+    writeAll(2, captionLine(caption) + terminalText(text) + "\n");
   }
 
   void writeStdout(std::string_view text) override { writeAll(1, text); }
