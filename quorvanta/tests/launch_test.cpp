@@ -312,13 +312,28 @@ TEST_F(Launch, RecordStates) {
   EXPECT_EQ(r.err, "");
 }
 
-TEST_F(Launch, MissingTemporaryFolder) {
+TEST_F(Launch, TemporaryFolderNotMade) {
+  struct Case {
+    std::string tmpdir;
+    const char* line;
+    int status;
+  };
+  // A quote in the folder's name would end the quoted argument that names it
+  // on the runtime's command line.
+  const Case cases[] = {
+      {(dir / "missing").string(), "Unable to create temporary directory!\n", ENOENT},
+      {(dir / "say\"what").string(), "Unable to get temporary directory name!\n", EINVAL},
+  };
   addRuntime("java");
   makeLauncher();
-  const RunResult r = launch({}, {{"TMPDIR", (dir / "missing").string()}});
-  EXPECT_EQ(r.status, ENOENT);
-  EXPECT_EQ(r.out, "Unable to create temporary directory!\n");
-  EXPECT_EQ(r.err, "[Test App]\nUnable to create temporary data location information.\n");
+  fs::create_directories(dir / "say\"what");
+  for (const Case& c : cases) {
+    const RunResult r = launch({}, {{"TMPDIR", c.tmpdir}});
+    EXPECT_EQ(r.status, c.status) << c.tmpdir;
+    EXPECT_EQ(r.out, c.line);
+    EXPECT_EQ(r.err, "[Test App]\nUnable to create temporary data location information.\n");
+  }
+  EXPECT_TRUE(fs::is_empty(dir / "say\"what"));
 }
 
 TEST_F(Launch, StopSignalEndsTheChild) {

@@ -140,7 +140,10 @@ void printRecord(const StartupRecord& record, size_t offset) {
         value = record.text(info.field);
         break;
     }
-    std::printf("%-15s %s\n", std::string(info.name).c_str(), value.c_str());
+    if (value.empty())
+      std::printf("%s\n", std::string(info.name).c_str());
+    else
+      std::printf("%-15s %s\n", std::string(info.name).c_str(), value.c_str());
   }
 }
 
