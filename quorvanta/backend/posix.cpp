@@ -103,6 +103,15 @@ sigset_t watchedSignals() {
   return set;
 }
 
+// The watch: takes the stop signals for the whole launcher and ends the
+// child on each. It runs until the process ends.
+void watchThread(sigset_t signals, std::function<void()> onSessionEnd) {
+  for (;;) {
+    int signal = 0;
+    if (::sigwait(&signals, &signal) == 0) onSessionEnd();
+  }
+}
+
 class PosixBackend final : public Backend {
  public:
   PathStyle pathStyle() const override { return PathStyle::posix; }
@@ -304,12 +313,7 @@ class PosixBackend final : public Backend {
     // launcher inherits the block and only the watch receives them.
     const sigset_t set = watchedSignals();
     ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set, onSessionEnd = std::move(onSessionEnd)] {
-      for (;;) {
-        int signal = 0;
-        if (::sigwait(&set, &signal) == 0) onSessionEnd();
-      }
-    }).detach();
+    std::thread(watchThread, set, std::move(onSessionEnd)).detach();
   }
 };
 

@@ -58,6 +58,7 @@ class FakeBackend : public Backend {
   std::optional<std::string> module = "C:\\Apps\\Demo\\quorvanta.exe";
   std::map<std::string, FakeRuntime> runtimes;  // by the command's first word
   std::function<void()> duringWait;             // runs while a child "runs"
+  std::optional<FileRead::Status> readStatus;   // how every file read ends, when set
 
   // What happened.
   std::vector<std::string> commands;
@@ -112,8 +113,8 @@ class FakeBackend : public Backend {
     FileRead read;
     const auto it = files.find(path);
     if (it == files.end()) return error = kNotFound, read;
-    read.status = FileRead::ok;
-    read.bytes = it->second;
+    read.status = readStatus.value_or(FileRead::ok);
+    if (read.status == FileRead::ok || read.status == FileRead::shortRead) read.bytes = it->second;
     return read;
   }
 

@@ -266,6 +266,27 @@ TEST_F(Run, UnreadableExitCode) {
   expectCleanedUp();
 }
 
+TEST_F(Run, ReadWholeFileReportsEachFailureOnStandardOutput) {
+  struct Case {
+    FileRead::Status status;
+    std::optional<std::string> text;
+    const char* line;
+  };
+  const Case cases[] = {
+      {FileRead::ok, "a", ""},  // the text ends at its first NUL
+      {FileRead::openFailed, std::nullopt, "Unable to open source file!\n"},
+      {FileRead::noMemory, std::nullopt, "Not enough memory to allocate buffer\n"},
+      {FileRead::shortRead, "a", "Not all data read. What happend?\n"},
+  };
+  backend.files["report"] = {'a', 0, 'b'};
+  for (const Case& c : cases) {
+    backend.readStatus = c.status;
+    backend.out.clear();
+    EXPECT_EQ(launcher.readWholeFile("report"), c.text) << c.line;
+    EXPECT_EQ(backend.out, c.line);
+  }
+}
+
 // ---- Class path ------------------------------------------------------------------------
 
 TEST_F(Run, ClassPathGoesToEveryRuntimeThroughTheEnvironment) {
