@@ -11,6 +11,7 @@ cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake pkg-config clang libclang-rt-14-dev libgtest-dev libpng-dev libjpeg-dev zlib1g-dev
           python3 python3-pil netpbm imagemagick pngcheck libjpeg-turbo-progs pngquant)
+packages+=(default-jdk-headless)  # javac for the launcher's loader class, java for its tests
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,5 @@
+public class CpDrive {
+    static String name() {
+        return "drive";
+    }
+}

@@ -1,0 +1,5 @@
+public class CpRooted {
+    static String name() {
+        return "rooted";
+    }
+}
