@@ -15,9 +15,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 BUILD=${TORVEX_WINDOWS_BUILD:-$root/build-windows}
-# Not Release yet: at -O3 GCC 12 reports a false overflow in image/gif.cpp,
-# and warnings are errors.
-CONFIG=${TORVEX_WINDOWS_CONFIG:-RelWithDebInfo}
+CONFIG=${TORVEX_WINDOWS_CONFIG:-Release}
 JOBS=${JOBS:-$(nproc)}
 # One Wine prefix per work tree, beside the build: its server is ours to stop.
 export WINEPREFIX=${WINEPREFIX:-$root/build-windows-wine}
