@@ -67,11 +67,11 @@ std::string hex(uint32_t value) {
   return std::string(buf, end);
 }
 
-// `text` with its first "%<spec>" replaced by `value`.
-std::string substitute(std::string_view text, std::string_view spec, std::string_view value) {
+// `text` with its first `placeholder` (such as "%s") replaced by `value`.
+std::string substitute(std::string_view text, std::string_view placeholder, std::string_view value) {
   std::string out(text);
-  const size_t at = out.find(spec);
-  if (at != std::string::npos) out.replace(at, spec.size(), value);
+  const size_t at = out.find(placeholder);
+  if (at != std::string::npos) out.replace(at, placeholder.size(), value);
   return out;
 }
 
