@@ -83,8 +83,8 @@ std::string findProgram(const std::string& name) {
   size_t start = 0;
   for (;;) {
     const size_t end = std::min(folders.find(':', start), folders.size());
-    std::string folder = folders.substr(start, end - start);
-    if (folder.empty()) folder = ".";
+    // An empty element of PATH means the current folder.
+    const std::string folder = end > start ? folders.substr(start, end - start) : std::string(".");
     for (const std::string& n : names) {
       const std::string candidate = folder + "/" + n;
       if (executableFile(candidate)) return candidate;
