@@ -46,7 +46,7 @@ installpackages() {
   # Never wine32: with it, Debian's wine chooses the 32-bit loader, which cannot
   # start on hosts without 32-bit support, and 64-bit programs stop working too.
   local want=(dpkg-dev cmake make googletest libz-mingw-w64-dev wine wine64) a
-  want+=(xvfb)  # a display for the launcher's dialogs
+  want+=(xvfb python3-pefile)  # a display for the launcher's dialogs; a PE reader for its resources
   for a in $(arches); do want+=("$(compilerpackage "$a")"); done
   local missing
   missing=$(missingpackages "${want[@]}")

@@ -476,7 +476,9 @@ class WindowsLauncher : public testing::Test {
   }
 
   // Starts the launcher with `arguments` (its raw command line after the
-  // program name) and the runtimes' `behaviour` (QV_FAKE_<NAME> values).
+  // program name) and these changes to its environment (QV_FAKE_<NAME>: what
+  // each fake runtime does); `onShown` sees each dialog, `whileRunning` is
+  // called every few milliseconds, and `screenshotName` names the photographs.
   Outcome launch(const std::string& arguments = "", const Environment& extra = {},
                  const OnShown& onShown = {}, const WhileRunning& whileRunning = {},
                  const std::string& screenshotName = "") {
@@ -494,7 +496,9 @@ class WindowsLauncher : public testing::Test {
             if (seen.count(window) || !IsWindowVisible(window) || className(window) != "#32770") continue;
             seen.insert(window);
             Sleep(200);  // let it draw itself before the photograph
-            Shown shown = readDialog(window, screenshotName.empty() ? "" : screenshotName + "-" + std::to_string(seen.size()));
+            const std::string photo =
+                screenshotName.empty() || seen.size() == 1 ? screenshotName : screenshotName + "-" + std::to_string(seen.size());
+            Shown shown = readDialog(window, photo);
             outcome.shown.push_back(shown);
             if (!onShown || onShown(window, shown, launcher.dwProcessId)) close(window, shown);
           }
