@@ -168,11 +168,11 @@ build() {  # [target]: the programs by default, "all" for the test programs too
 
 i686() {
   WITH_I686=1 setup
-  step "compile check of the 32-bit torvex.exe"
+  step "compile check of the 32-bit torvex.exe, quorvanta.exe and quorvanta-record.exe"
   cmake -S . -B "$BUILD-i686" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE="$CONFIG" -DTORVEX_TESTS=OFF >/dev/null
-  cmake --build "$BUILD-i686" -j"$JOBS" --target torvex
-  file "$BUILD-i686/bin/torvex.exe" 2>/dev/null || true
+  cmake --build "$BUILD-i686" -j"$JOBS" --target torvex quorvanta quorvanta-record
+  file "$BUILD-i686"/bin/*.exe 2>/dev/null || true
 }
 
 # ---- Tests ----------------------------------------------------------------------------------------
