@@ -126,11 +126,15 @@ std::string launcherDirectoryOf(const std::optional<std::string>& modulePath, Pa
 }
 
 std::string buildRuntimeCommand(const CommandParts& parts, std::string_view launcherArguments, uint8_t kind) {
-  // The loader's three arguments are quoted; java.exe gets the folder
-  // without its trailing separator, which would otherwise escape the quote.
+  // The loader's three arguments are quoted. java.exe gets the folder
+  // without its trailing separator; jre.exe and jview.exe get it with the
+  // separator, and a backslash right before the closing quote would make
+  // the quote a literal one for a Windows program, which then takes the
+  // folder and the launcher's arguments for one argument: quotedArgument
+  // doubles it.
   const auto loaderArguments = [&](std::string_view directory) {
-    return std::string(kLoaderClass) + " \"" + parts.minJavaVersion + "\" \"" + parts.mainClass + "\" \"" +
-           std::string(directory) + "\" " + std::string(launcherArguments);
+    return std::string(kLoaderClass) + " " + quotedArgument(parts.minJavaVersion) + " " +
+           quotedArgument(parts.mainClass) + " " + quotedArgument(directory) + " " + std::string(launcherArguments);
   };
   const std::string_view directory = parts.directory;
   switch (kind) {
