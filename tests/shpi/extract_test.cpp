@@ -223,3 +223,54 @@ TEST(ExtractPictures, FromAnShpiFileInsideAPackStoredCompressed) {
 
 }  // namespace
 }  // namespace torvex
+
+namespace torvex {
+namespace {
+
+// An SHPI file whose header promises 200 bytes more than the file holds:
+// its last record in stored order ("aaaa", listed before "pict") seems to reach
+// beyond the end. Every record that lies inside is still listed and
+// extracted, the other is named with a warning (status 1); a command that
+// rewrites the file still refuses it.
+TEST(ExtractPictures, ATotalBeyondTheFileHidesOnlyTheRecordsOutside) {
+  if (!havepillow()) GTEST_SKIP() << "Pillow is not installed";
+  test::TempDir dir;
+  ByteVec file = test::shpifile("GIMX", {{"!pal", kPalette},
+                                         {"pict", record(0x7B, 0, 2, 2, {0, 1, 2, 3})},
+                                         {"aaaa", record(0x7F, 0, 1, 1, {9, 8, 7})}});
+  test::put32(file, 4, static_cast<uint32_t>(file.size() + 200));
+  test::writebytes(dir / "long.fsh", file);
+
+  const RunResult l = test::runtorvex({"-l", "long.fsh"}, dir.path());
+  EXPECT_EQ(l.status, 1);
+  EXPECT_EQ(l.out,
+            "pack file 'long.fsh' opened\nDirectory 'long.fsh'\n      28 !pal\n"
+            "WARNING: 'aaaa' lies outside the SHPI file (offset 88, size 219, file 107 bytes), skipped\n"
+            "      20 pict 2*2 (GIMX)\n");
+
+  const RunResult e = test::runtorvex({"-epng", "long.fsh"}, dir.path());
+  EXPECT_EQ(e.status, 1);
+  EXPECT_NE(e.out.find("WARNING: 'aaaa' lies outside the SHPI file"), std::string::npos) << e.out;
+  EXPECT_FALSE(test::fs::exists(dir / "aaaa.png"));
+  pillowdump(dir, {"pict.png"});
+  EXPECT_EQ(test::readbytes(dir / "pict.png.rgba"), kIndexedRgba);
+
+  // The picture's palette record is the one outside: the picture is named
+  // and skipped rather than shown in the wrong colours.
+  ByteVec palettelast = test::shpifile("GIMX", {{"pict", record(0x7B, 0, 2, 2, {0, 1, 2, 3})}, {"!pal", kPalette}});
+  test::put32(palettelast, 4, static_cast<uint32_t>(palettelast.size() + 4));
+  test::writebytes(dir / "pal.fsh", palettelast);
+  const RunResult p = test::runtorvex({"-epng", "pal.fsh", "pict"}, dir.path());
+  EXPECT_EQ(p.status, 1);
+  EXPECT_NE(p.out.find("WARNING: 'pict' needs '!pal', which lies outside the SHPI file, skipped\n"), std::string::npos)
+      << p.out;
+
+  test::writebytes(dir / "new.txt", ByteVec{'n', 'o'});
+  const RunResult r = test::runtorvex({"-r", "long.fsh", "new.txt", "pict"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("lies outside its container"), std::string::npos) << r.out;
+  EXPECT_EQ(test::readbytes(dir / "long.fsh"), file);
+}
+
+}  // namespace
+}  // namespace torvex
