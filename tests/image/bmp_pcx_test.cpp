@@ -405,3 +405,93 @@ TEST(PcxWriter, WideRowsAreNotCut) {
 
 }  // namespace
 }  // namespace torvex::test
+
+namespace torvex::test {
+namespace {
+
+// A 6 x 3 RLE4 BMP from the byte table: runs alternate two nibbles,
+// absolute groups are padded to whole words, a delta skips pixels (they
+// keep index 0), and what would fall beyond a row is dropped.
+std::vector<uint8_t> rle4bmp(const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> b = {'B', 'M'};
+  const uint32_t offset = 14 + 40 + 16 * 4;
+  put32le(b, offset + static_cast<uint32_t>(data.size()));
+  put32le(b, 0);
+  put32le(b, offset);
+  put32le(b, 40);
+  put32le(b, 6);
+  put32le(b, 3);
+  put16le(b, 1);
+  put16le(b, 4);
+  put32le(b, 2);  // RLE4
+  put32le(b, static_cast<uint32_t>(data.size()));
+  put32le(b, 0);
+  put32le(b, 0);
+  put32le(b, 16);
+  put32le(b, 0);
+  for (int i = 0; i < 16; ++i) b.insert(b.end(), {static_cast<uint8_t>(i), static_cast<uint8_t>(255 - 16 * i), 0, 0});
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+
+TEST(Bmp, RunLengthFourWithDeltaAndOverflow) {
+  const std::vector<uint8_t> data = {
+      0x07, 0x12, 0x00, 0x00,              // bottom row: 1 2 1 2 1 2 (a seventh pixel dropped), end of row
+      0x00, 0x03, 0x34, 0x50,              // middle row: 3 4 5 as they are (two bytes, a whole word)
+      0x02, 0x66, 0x01, 0x70, 0x00, 0x00,  // then 6 6 and 7, end of row
+      0x00, 0x02, 0x02, 0x00,              // top row: move 2 right
+      0x03, 0x89, 0x00, 0x01,              // 8 9 8, end of picture
+  };
+  Image image;
+  const ImageResult whole = loadimage(image, rle4bmp(data));
+  ASSERT_EQ(whole.status, 1);
+  EXPECT_FALSE(whole.cutshort);
+  EXPECT_EQ(image.kind, Indexed);
+  EXPECT_EQ(indicesof(image), (std::vector<uint8_t>{0, 0, 8, 9, 8, 0, 3, 4, 5, 6, 6, 7, 1, 2, 1, 2, 1, 2}));
+  EXPECT_EQ(image.rgb[3 * 2 + 1], 255 - 16 * 8);
+
+  // Cut before the top row's pixels: the rows that came stay, and the
+  // caller is told.
+  Image cut;
+  const ImageResult shorter = loadimage(cut, rle4bmp({data.begin(), data.end() - 4}));
+  ASSERT_EQ(shorter.status, 1);
+  EXPECT_TRUE(shorter.cutshort);
+  EXPECT_EQ(indicesof(cut), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 3, 4, 5, 6, 6, 7, 1, 2, 1, 2, 1, 2}));
+}
+
+// 32-bit pixels carry opacity only where a bit-field mask names it, as
+// Windows reads them; a named mask that is empty everywhere means opaque.
+TEST_F(Tools, BmpOpacityComesFromItsMask) {
+  if (!havetool("convert")) GTEST_SKIP() << "ImageMagick is missing";
+  python(dir, std::string(kMakePicture) + R"(
+im = picture(7, 5).convert('RGBA')
+im.putdata([p[:3] + ((i * 37) % 256,) for i, p in enumerate(im.getdata())])
+im.save('a.png')
+im.save('pillow.bmp')
+open('alpha.raw', 'wb').write(im.getchannel('A').tobytes())
+)");
+  shell(dir, "convert a.png BMP:masked.bmp");
+  Loaded masked = loadpath(dir / "masked.bmp");
+  ASSERT_EQ(masked.result, 1);
+  ASSERT_TRUE(masked.image.alpha);
+  EXPECT_EQ((std::vector<uint8_t>(masked.image.alpha.get(), masked.image.alpha.get() + 35)), readbytes(dir / "alpha.raw"));
+  EXPECT_EQ(rgbof(masked.image), pillowrgb(dir, "a.png"));
+
+  // The same file with every opacity byte cleared.
+  auto bytes = readbytes(dir / "masked.bmp");
+  const uint32_t offset = bytes[10] | bytes[11] << 8;
+  for (size_t i = offset + 3; i < bytes.size(); i += 4) bytes[i] = 0;
+  writebytes(dir / "cleared.bmp", bytes);
+  Loaded cleared = loadpath(dir / "cleared.bmp");
+  ASSERT_EQ(cleared.result, 1);
+  EXPECT_FALSE(cleared.image.alpha);
+
+  // Pillow writes its 32-bit pixels without masks: the fourth byte is no opacity.
+  Loaded plain = loadpath(dir / "pillow.bmp");
+  ASSERT_EQ(plain.result, 1);
+  EXPECT_FALSE(plain.image.alpha);
+  EXPECT_EQ(rgbof(plain.image), pillowrgb(dir, "a.png"));
+}
+
+}  // namespace
+}  // namespace torvex::test

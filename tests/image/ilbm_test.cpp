@@ -425,6 +425,44 @@ TEST(IlbmReader, ColourMapsHoldAndModifyAndOverlongRuns) {
   }
 }
 
+// Deep ILBM: plane k holds bit k of each pixel's value, red in planes 0-7,
+// green in 8-15, blue in 16-23 and, with 32 planes, opacity in 24-31.
+Bytes8 deepplanar(const std::vector<uint32_t>& pixels, int width, int height, int planes) {
+  const int rowbytes = (width + 15) / 16 * 2;
+  Bytes8 out;
+  for (int y = 0; y < height; ++y)
+    for (int p = 0; p < planes; ++p) {
+      Bytes8 row(rowbytes, 0);
+      for (int x = 0; x < width; ++x)
+        if ((pixels[static_cast<size_t>(y) * width + x] >> p) & 1) row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+      out.insert(out.end(), row.begin(), row.end());
+    }
+  return out;
+}
+
+TEST(IlbmReader, DeepPicturesAreTruecolourWithOpacityFromTheirFourthByte) {
+  const std::vector<uint32_t> pixels = {0x80FF2010, 0x00000000, 0xFF010203, 0x40804020};
+  Image image;
+  const ImageResult deep = loadimage(image, form({bmhd(2, 2, 32), chunk("BODY", deepplanar(pixels, 2, 2, 32))}));
+  ASSERT_EQ(deep.status, 1);
+  EXPECT_EQ(image.kind, ImageKind::TrueColour);
+  EXPECT_FALSE(image.indexed);
+  EXPECT_EQ(rgbof(image), (Bytes8{0x10, 0x20, 0xFF, 0, 0, 0, 0x03, 0x02, 0x01, 0x20, 0x40, 0x80}));
+  ASSERT_TRUE(image.alpha);
+  EXPECT_EQ(Bytes8(image.alpha.get(), image.alpha.get() + 4), (Bytes8{0x80, 0, 0xFF, 0x40}));
+
+  // 24 planes: no opacity. A BODY that ends inside the second row keeps
+  // the first, and says the file was cut.
+  Bytes8 body = deepplanar(pixels, 2, 2, 24);
+  body.resize(body.size() - 10);
+  Image cut;
+  const ImageResult shorter = loadimage(cut, form({bmhd(2, 2, 24), chunk("BODY", body)}));
+  ASSERT_EQ(shorter.status, 1);
+  EXPECT_TRUE(shorter.cutshort);
+  EXPECT_FALSE(cut.alpha);
+  EXPECT_EQ(rgbof(cut), (Bytes8{0x10, 0x20, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+}
+
 TEST(IlbmReader, RefusedFiles) {
   const Bytes8 body = chunk("BODY", Bytes8(64, 0xFF));
   const std::vector<std::pair<const char*, Bytes8>> cases = {

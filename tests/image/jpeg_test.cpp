@@ -95,3 +95,46 @@ TEST_F(Jpeg, UnreadableFilesGiveNoPicture) {
 
 }  // namespace
 }  // namespace torvex::test
+
+namespace torvex::test {
+namespace {
+
+// Our JPEG files: quality 90 (the same quantization tables as cjpeg's at 90)
+// and colour sampled at half resolution both ways (4:2:0), as Pillow reads
+// them; they decode to the pixels of cjpeg's file of the same picture.
+TEST_F(Jpeg, WrittenFilesAreQualityNinetyAtFourTwoZero) {
+  python(dir, R"(from PIL import Image
+open('in.rgb', 'wb').write(Image.open('in.ppm').tobytes())
+)");
+  shell(dir, "cjpeg -quality 90 in.ppm > cjpeg90.jpg");
+  const std::vector<uint8_t> rgb = readbytes(dir / "in.rgb");
+  ShpiPicture picture;
+  picture.width = 203;
+  picture.height = 150;
+  picture.rgb.reset(static_cast<uint8_t*>(allocmem(static_cast<int32_t>(rgb.size() + 4))));
+  std::copy(rgb.begin(), rgb.end(), picture.rgb.get());
+  ASSERT_EQ(saveimage(kFormatJpeg, (dir / "ours").c_str(), picture).status, 1);
+  python(dir, R"(from PIL import Image, JpegImagePlugin
+ours, theirs = Image.open('ours.jpg'), Image.open('cjpeg90.jpg')
+assert ours.size == (203, 150) and ours.mode == 'RGB', (ours.size, ours.mode)
+assert JpegImagePlugin.get_sampling(ours) == 2, JpegImagePlugin.get_sampling(ours)
+assert ours.quantization == theirs.quantization
+# The same settings as cjpeg's at quality 90: the same pixels.
+assert ours.tobytes() == theirs.tobytes()
+)");
+  // An indexed picture is written in its palette's colours.
+  ShpiPicture indexed;
+  indexed.width = 16;
+  indexed.height = 16;
+  indexed.indexed.reset(static_cast<uint8_t*>(allocmem(256)));
+  for (int i = 0; i < 256; ++i) indexed.indexed[i] = static_cast<uint8_t>(i / 64);
+  indexed.palette[1] = Rgba{200, 40, 40, 255};
+  ASSERT_EQ(saveimage(kFormatJpeg, (dir / "pal").c_str(), indexed).status, 1);
+  python(dir, R"(from PIL import Image
+px = Image.open('pal.jpg').convert('RGB').getpixel((8, 6))
+assert abs(px[0] - 200) < 12 and abs(px[1] - 40) < 12, px
+)");
+}
+
+}  // namespace
+}  // namespace torvex::test

@@ -274,3 +274,33 @@ TEST(ExtractPictures, ATotalBeyondTheFileHidesOnlyTheRecordsOutside) {
 
 }  // namespace
 }  // namespace torvex
+
+namespace torvex {
+namespace {
+
+// "-ejpg" (and its long form) writes JPEG files that Pillow reads as the
+// picture, within what the coding loses on a smooth picture.
+TEST(ExtractPictures, JpegFilesOfASmoothPicture) {
+  if (!havepillow()) GTEST_SKIP() << "python3-pil not installed";
+  ByteVec bgr;
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) bgr.insert(bgr.end(), {static_cast<uint8_t>(200 - 4 * y), static_cast<uint8_t>(60 + 8 * x), 90});
+  for (const char* word : {"-ejpg", "-extractjpg"}) {
+    SCOPED_TRACE(word);
+    test::TempDir dir;
+    test::writebytes(dir / "t.fsh", test::shpifile("GIMX", {{"sky", record(0x7F, 0, 16, 16, bgr)}}));
+    const RunResult r = test::runtorvex({word, "t.fsh"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.out;
+    pillowdump(dir, {"sky.jpg"});
+    EXPECT_EQ(readtext(dir / "sky.jpg.size"), "16x16");
+    const ByteVec got = test::readbytes(dir / "sky.jpg.rgba");
+    ASSERT_EQ(got.size(), 16u * 16 * 4);
+    int total = 0;
+    for (size_t i = 0; i < 256; ++i)
+      for (size_t k = 0; k < 3; ++k) total += std::abs(got[i * 4 + k] - bgr[i * 3 + 2 - k]);
+    EXPECT_LT(total / (256 * 3), 3);
+  }
+}
+
+}  // namespace
+}  // namespace torvex
