@@ -74,8 +74,7 @@ bool extractmode(std::string_view word, ExtractMode& mode) {
     ExtractMode mode;
   };
   // "-u" writes members as they are (no picture format); the others convert
-  // pictures, "-e" to PNG. JPEG is a word although it cannot be written: its
-  // command ends at the first picture, with the save dispatch's refusal.
+  // pictures, "-e" to PNG. JPEG's word is "-ejpg" alone ("-ejpeg" is unknown).
   static constexpr Row kRows[] = {
       {"-unpack", "-u", {0, -2}},
       {"-extract", "-e", {1, kFormatPng}},

@@ -3,6 +3,7 @@
 #include "listextract.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "common.h"
 #include "torvex/platform/files.h"
@@ -85,6 +86,40 @@ Block loadandshow(PackEntry& member) {
   return content;
 }
 
+// True when the directory was read from an SHPI file.
+bool shpidirectory(DirArray& directory) {
+  PackEntry* owner = directory.head().parent;
+  uint8_t magic[3] = {};
+  const bool shpi = owner && openlist(owner, 0) && readlist(*owner, magic, 3) && std::memcmp(magic, "SHP", 3) == 0;
+  if (owner) seeklist(*owner, 0, 0);
+  return shpi;
+}
+
+// Runs `step` (true: done) for one member of `directory`. An SHPI file
+// whose header promises more bytes than the file holds has records that lie
+// outside it: the others are still shown and extracted, and a member that
+// needs such a record (its own bytes, or the palette it takes) is named
+// with a warning and skipped (false). Elsewhere such a fault ends the
+// command, and the commands that rewrite the file still refuse it.
+template <class Step>
+bool insideshpi(DirArray& directory, bool shpi, PackEntry& member, Step&& step) {
+  if (!shpi) return step();
+  try {
+    return step();
+  } catch (const ListFault& fault) {
+    const PackEntry* owner = directory.head().parent;
+    if (fault.kind != ListFault::kOutside || !owner || fault.container != owner->name) throw;
+    closelist(member, false);
+    if (fault.member == member.name)
+      message("WARNING: '%s' lies outside the SHPI file (offset %d, size %d, file %d bytes), skipped\n",
+              member.name.c_str(), fault.offset, fault.size, fault.containersize);
+    else
+      message("WARNING: '%s' needs '%s', which lies outside the SHPI file, skipped\n", member.name.c_str(),
+              fault.member.c_str());
+    return false;
+  }
+}
+
 }  // namespace
 
 int16_t writemember(const PackEntry& member, std::span<const uint8_t> content, int picture, int format) {
@@ -119,12 +154,14 @@ int listpack(std::string_view path) {
     if (!pack) return kExitFailed;
     message("Directory '%s'\n", argument.c_str());
     int status = kExitOk;
+    const bool shpi = shpidirectory(*pack.directory);
     for (PackEntry& m : pack.directory->members()) {
-      if (!loadandshow(m)) {
-        status = kExitFailed;
-        continue;
-      }
-      closelist(m, false);
+      const bool shown = insideshpi(*pack.directory, shpi, m, [&m] {
+        if (!loadandshow(m)) return false;
+        closelist(m, false);
+        return true;
+      });
+      if (!shown) status = kExitFailed;
     }
     freedir(pack.directory, true);
     return status;
@@ -140,20 +177,23 @@ int extractpack(std::string_view path, std::span<const std::string> names, int p
       return kExitFailed;
     }
     int status = kExitOk;
+    const bool shpi = shpidirectory(*pack.directory);
     for (PackEntry& m : pack.directory->members()) {
       const bool selected = names.empty() || std::any_of(names.begin(), names.end(),
                                                           [&](const std::string& n) { return nameequal(n, m.name); });
       if (!selected) continue;
-      const Block content = loadandshow(m);
-      if (!content) {
-        status = kExitFailed;
-        continue;
-      }
-      if (picture && m.contentkind() == kContentPlain)
-        message("Not an image file!\n");
-      else if (!writemember(m, content.span(), picture, format))
-        status = kExitFailed;
-      closelist(m, false);
+      const bool done = insideshpi(*pack.directory, shpi, m, [&] {
+        const Block content = loadandshow(m);
+        if (!content) return false;
+        bool written = true;
+        if (picture && m.contentkind() == kContentPlain)
+          message("Not an image file!\n");
+        else
+          written = writemember(m, content.span(), picture, format) != 0;
+        closelist(m, false);
+        return written;
+      });
+      if (!done) status = kExitFailed;
     }
     freedir(pack.directory, true);
     return status;
