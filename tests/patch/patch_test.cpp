@@ -62,7 +62,7 @@ TEST(PartialShpi, PicturesAddedOneByOne) {
 
 TEST(PatchReader, RefusesDamagedPatches) {
   const Bytes inner = bigf({{"a.txt", text("Hello")}});
-  const Bytes good = bigf({{"game.viv", inner}, {"#README.TXT", text("hi")}});
+  const Bytes good = bigf({{"data\\..game.viv", inner}, {"#README.TXT", text("hi")}});
   Bytes cut = good;
   cut.resize(cut.size() - 8);
   Bytes outside = good;
@@ -78,6 +78,10 @@ TEST(PatchReader, RefusesDamagedPatches) {
       {"an entry outside", outside, "not a whole BIGF pack"},
       {"a per-file entry that is no pack", bigf({{"game.viv", text("plain")}}), "'game.viv' is not a whole BIGF pack"},
       {"a file listed twice", bigf({{"game.viv", inner}, {"GAME.VIV", inner}}), "'GAME.VIV' is listed twice"},
+      {"a file above the game folder", bigf({{"..\\game.viv", inner}}), "'..\\game.viv' lies outside the game folder"},
+      {"a file in a folder above", bigf({{"data/../../game.viv", inner}}), "'data/../../game.viv' lies outside the game folder"},
+      {"a file from the root", bigf({{"\\game.viv", inner}}), "'\\game.viv' lies outside the game folder"},
+      {"a file on a drive", bigf({{"c:game.viv", inner}}), "'c:game.viv' lies outside the game folder"},
       {"a member without a name", bigf({{"game.viv", bigf({{"", text("x")}})}}), "'game.viv' holds a member without a name"},
   };
   for (const Case& c : cases) {

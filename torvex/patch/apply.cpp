@@ -66,19 +66,13 @@ struct MemoryEntry {
   PackEntry& entry() { return roots.root(); }
 };
 
-// One picture of an SHPI file: its directory name and its record's bytes.
-struct Picture {
-  std::string name;
-  Block bytes;
-};
-
 // The pictures of the SHPI content of `entry`, in stored order (the bytes
 // between the directory and the first record as "????"), or nothing when
 // it does not read as an SHPI directory.
-std::optional<std::vector<Picture>> picturesof(PackEntry& entry) {
+std::optional<std::vector<PatchPicture>> picturesof(PackEntry& entry) {
   DirArray* dir = scandir(entry, kScanKeepOrder);
   if (!dir) return std::nullopt;
-  std::vector<Picture> out;
+  std::vector<PatchPicture> out;
   for (PackEntry& p : dir->members()) {
     Block bytes = loadlist(p);
     if (!bytes) return std::nullopt;
@@ -90,10 +84,10 @@ std::optional<std::vector<Picture>> picturesof(PackEntry& entry) {
 
 // Puts `incoming` into `pictures`: in the place of the first of the same
 // name, else at the end (the gap "????" at the front, where it belongs).
-void putpicture(std::vector<Picture>& pictures, std::string_view member, Picture incoming,
+void putpicture(std::vector<PatchPicture>& pictures, std::string_view member, PatchPicture incoming,
                 std::vector<PatchNote>& notes) {
   const auto same = std::find_if(pictures.begin(), pictures.end(),
-                                 [&incoming](const Picture& p) { return nameequal(p.name, incoming.name); });
+                                 [&incoming](const PatchPicture& p) { return nameequal(p.name, incoming.name); });
   PatchNote note;
   note.member = std::string(member);
   note.picture = incoming.name;
@@ -110,7 +104,7 @@ void putpicture(std::vector<Picture>& pictures, std::string_view member, Picture
 
 // The file image of an SHPI file holding `pictures`, with the tag (bytes
 // 0-3) and directory id (bytes 12-15) of `head`; null when too large.
-Block layoutpictures(const std::vector<Picture>& pictures, std::span<const uint8_t> head) {
+Block layoutpictures(const std::vector<PatchPicture>& pictures, std::span<const uint8_t> head) {
   std::vector<ShpiMember> members(pictures.size());
   for (size_t i = 0; i < pictures.size(); ++i) {
     members[i].data = pictures[i].bytes.get();
@@ -123,6 +117,19 @@ Block layoutpictures(const std::vector<Picture>& pictures, std::span<const uint8
   // The file keeps its own tag ("SHPI", "SHPS" ...).
   if (file && head.size() >= 4) std::copy_n(head.begin(), 4, file.get());
   return file;
+}
+
+// A listed name that stays inside the game folder: no root, no drive and no
+// ".." part; a patch must not reach files elsewhere.
+bool insidefolder(std::string_view name) {
+  if (name.empty() || name[0] == '\\' || name[0] == '/' || name.find(':') != std::string_view::npos) return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    const size_t end = std::min(name.find_first_of("\\/", start), name.size());
+    if (name.substr(start, end - start) == "..") return false;
+    start = end + 1;
+  }
+  return true;
 }
 
 TargetPlan refuse(TargetPlan plan, TargetPlan::Status status, std::string detail = {}) {
@@ -155,6 +162,7 @@ PatchContents parsepatch(Block bytes) {
       out.message = std::string(content.begin(), content.end());
       continue;
     }
+    if (!insidefolder(entry.name)) return damaged(format("'%s' lies outside the game folder", entry.name.c_str()));
     for (const PatchTarget& t : out.targets)
       if (nameequal(t.name, entry.name)) return damaged(format("'%s' is listed twice", entry.name.c_str()));
     const auto members = bigfentries(content);
@@ -183,6 +191,12 @@ PatchContents readpatch(const char* file) {
     return out;
   }
   return parsepatch(std::move(read.bytes));
+}
+
+std::optional<std::vector<PatchPicture>> partialpictures(const PatchMember& member) {
+  if (!startswith(member.bytes, "SHP")) return std::nullopt;
+  MemoryEntry entry(member.name, member.bytes);
+  return picturesof(entry.entry());
 }
 
 // ---- A target file ------------------------------------------------------------------------
@@ -214,7 +228,7 @@ TargetPlan plantarget(const std::string& path, const PatchTarget& target) {
     // its members are its pictures, replaced or added whole.
     plan.shpifile = true;
     plan.compress = root.compressed();
-    std::vector<Picture> pictures;
+    std::vector<PatchPicture> pictures;
     for (PackEntry& p : dir->members()) {
       Block bytes = loadlist(p);
       if (!bytes) return refuse(std::move(plan), TargetPlan::kCantReadMember, memberpath(p));
@@ -258,12 +272,11 @@ TargetPlan plantarget(const std::string& path, const PatchTarget& target) {
     Block fresh;
     if (startswith(m.bytes, "SHP") && startswith(old.span(), "SHP")) {
       // A partial SHPI into an SHPI member: picture by picture.
-      std::optional<std::vector<Picture>> pictures = picturesof(*entry);
-      MemoryEntry partialentry(m.name, m.bytes);
-      std::optional<std::vector<Picture>> incoming = picturesof(partialentry.entry());
+      std::optional<std::vector<PatchPicture>> pictures = picturesof(*entry);
+      std::optional<std::vector<PatchPicture>> incoming = partialpictures(m);
       if (!incoming) return refuse(std::move(plan), TargetPlan::kDamagedPatch, underfolder(target.name, m.name));
       if (pictures) {
-        for (Picture& p : *incoming) putpicture(*pictures, m.name, std::move(p), plan.notes);
+        for (PatchPicture& p : *incoming) putpicture(*pictures, m.name, std::move(p), plan.notes);
         fresh = layoutpictures(*pictures, old.span());
         if (!fresh) return refuse(std::move(plan), TargetPlan::kTooLarge, memberpath(*entry));
       }

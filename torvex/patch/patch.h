@@ -195,8 +195,18 @@ struct PatchContents {
   std::vector<PatchTarget> targets;
 };
 
+// One picture of an SHPI file: its directory name and its record's bytes.
+struct PatchPicture {
+  std::string name;
+  Block bytes;
+};
+// The pictures of a member of the patch that is an SHPI file (a partial
+// one), in stored order; nothing when it does not read as one.
+std::optional<std::vector<PatchPicture>> partialpictures(const PatchMember& member);
+
 // The patch's entries and the members of each per-file pack, every one of
-// them checked to lie inside its pack.
+// them checked to lie inside its pack, each listed file inside the game
+// folder and listed once.
 PatchContents parsepatch(Block bytes);
 PatchContents readpatch(const char* file);
 
