@@ -64,8 +64,8 @@ cd ..
 python3 "$root/scripts/makedemo.py" reference >/dev/null
 python3 "$root/scripts/makedemo.py" friend >/dev/null
 cd replace
-printf '; what the patch is for\r\n!message\r\nA new spot for the demo game.\r\n!message\r\npack.viv\r\n' > patch.txt
-run -makepatch patch.txt ../spot.viv ../reference/
+printf '; what the patch is for\r\n!message\r\nA new spot for the demo game.\r\n!message\r\npack.viv\r\n' > spot.txt
+run -makepatch spot.txt ../spot.viv ../reference/
 cd ..
 run -l spot.viv
 run -patch spot.viv friend

@@ -240,7 +240,7 @@ TEST(MakePatch, ComparesMembersAndPictures) {
         {"nopair.viv", bigf({{"a.txt", text("Hello")}, padding()})},
         {"game.viv", bigf({{"a.txt", text("World")}, padding()})},
         {"ref/game.viv", bigf({{"a.txt", text("Hello")}, padding()})}},
-       "!message\nfix\n!message\nmissing.viv\ntext.viv\nnopair.viv\ngame.viv\n",
+       "!message\nfix\n!message\nmissing.viv\ntext.viv\nnopair.viv\ngame.viv\nGAME.VIV\n",
        "scanning original file '.\\missing.viv'\nCouldn't open '.\\missing.viv'\nno differences found\n"
        "scanning original file '.\\text.viv'\nnot BIGF or C0FB pack file or compressed file, ignored\n"
        "no differences found\n"
@@ -250,6 +250,7 @@ TEST(MakePatch, ComparesMembersAndPictures) {
        "creating patch file 'game.viv#1003.tmp' (1 entries)\n"
        "patch file created successfully\n"
        "1 different files/images\n"
+       "'GAME.VIV' is listed already, ignored\n"
        "creating patch file 'p.viv' (2 entries)\n"
        "patch file created successfully\n",
        1,  // the patch is incomplete

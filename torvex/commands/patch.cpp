@@ -2,12 +2,14 @@
 // program's lines, and its failures as fatal errors or exit statuses.
 #include "patch.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common.h"
 #include "torvex/pack/packwriter.h"
 #include "torvex/patch/patch.h"
 #include "torvex/platform/files.h"
+#include "torvex/platform/text.h"
 #include "updatedelete.h"
 
 namespace torvex {
@@ -142,8 +144,15 @@ int makepatch(const std::string& info, const std::string& patch, const std::stri
     std::vector<PendingEntry> outer;
     bool complete = true;
     int counter = 0x1000;
+    std::vector<std::string> seen;
     for (const std::string& name : parsed.files) {
       const std::string temppack = format("%s#%04X.tmp", name.c_str(), counter++);
+      // A patch names each file once: one that names a file twice is not applied.
+      if (std::any_of(seen.begin(), seen.end(), [&name](const std::string& s) { return nameequal(s, name); })) {
+        report("'%s' is listed already, ignored\n", name.c_str());
+        continue;
+      }
+      seen.push_back(name);
       const PatchStep step = comparepack(session, ".\\" + name, underfolder(reference, name), temppack);
       if (endscommand(step.status)) stopmaking(step);
       if (step.status != PatchStep::kDone && !saywhy(step)) complete = false;

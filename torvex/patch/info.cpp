@@ -17,17 +17,21 @@ constexpr std::string_view kMessageMark = "!message";
 }  // namespace
 
 std::optional<std::string_view> nextinfoline(InfoCursor& cursor) {
-  // Text after a NUL was never part of the file's lines.
-  const std::string_view text = cursor.text.substr(0, cursor.text.find('\0'));
+  const std::string_view text = cursor.text;
   size_t& pos = cursor.pos;
+  // Text after a NUL was never part of the file's lines.
+  auto atend = [&text](size_t at) { return at >= text.size() || text[at] == '\0'; };
   for (;;) {
-    while (pos < text.size() && linebreak(text[pos])) ++pos;
-    if (pos >= text.size()) return std::nullopt;
+    while (!atend(pos) && linebreak(text[pos])) ++pos;
+    if (atend(pos)) {
+      pos = text.size();
+      return std::nullopt;
+    }
     if (!comment(text[pos])) break;
-    while (pos < text.size() && !linebreak(text[pos])) ++pos;
+    while (!atend(pos) && !linebreak(text[pos])) ++pos;
   }
   const size_t start = pos;
-  while (pos < text.size() && !linebreak(text[pos])) ++pos;
+  while (!atend(pos) && !linebreak(text[pos])) ++pos;
   return text.substr(start, pos - start);
 }
 
