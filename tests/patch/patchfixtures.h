@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -13,7 +14,6 @@
 #include <vector>
 
 #include "../pack/writerfixtures.h"
-#include "../shpi/records.h"
 #include "torvex/fbcomp/fb.h"
 
 namespace torvex::patchtest {
@@ -99,16 +99,44 @@ inline Bytes expanded(const Bytes& bytes) {
   return Bytes(out.get(), out.get() + out.size);
 }
 
-// A picture record: 4x4 pixels of type 0x7B, its 16 pixel bytes from `salt`
-// (a record length that is a multiple of 4), or `extra` more bytes (one
-// that is not).
+// A picture record: the 16-byte header (type 0x7B, no attachment, 4x4
+// pixels) and 16 pixel bytes from `salt` (a record length that is a
+// multiple of 4), or `extra` more bytes (one that is not).
 inline Bytes picture(uint8_t salt, size_t extra = 0) {
-  return test::record(0x7B, 0, 4, 4, filler(16 + extra, salt));
+  Bytes r(16 + 16 + extra, 0);
+  r[0] = 0x7B;
+  r[4] = 4;
+  r[6] = 4;
+  const Bytes pixels = filler(16 + extra, salt);
+  std::copy(pixels.begin(), pixels.end(), r.begin() + 16);
+  return r;
 }
 
-// An SHPI file: the test library's layout (records at 4-byte aligned offsets).
+// An SHPI file: "SHPI", the total size, the record count and the directory
+// id, then per record its 4-character name and offset; the records follow
+// at 4-byte aligned offsets.
 inline Bytes shpi(const std::vector<std::pair<std::string, Bytes>>& records, const std::string& id = "GIMX") {
-  return test::shpifile(id, records);
+  auto put32 = [](Bytes& b, size_t at, size_t v) {
+    for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  size_t total = 16 + 8 * records.size();
+  std::vector<size_t> offsets;
+  for (const auto& r : records) {
+    total = (total + 3) & ~size_t{3};
+    offsets.push_back(total);
+    total += r.second.size();
+  }
+  Bytes f(total, 0);
+  f[0] = 'S', f[1] = 'H', f[2] = 'P', f[3] = 'I';
+  put32(f, 4, total);
+  put32(f, 8, records.size());
+  std::copy_n(id.begin(), std::min<size_t>(id.size(), 4), f.begin() + 12);
+  for (size_t i = 0; i < records.size(); ++i) {
+    std::copy_n(records[i].first.begin(), std::min<size_t>(records[i].first.size(), 4), f.begin() + 16 + 8 * i);
+    put32(f, 16 + 8 * i + 4, offsets[i]);
+    std::copy(records[i].second.begin(), records[i].second.end(), f.begin() + static_cast<long>(offsets[i]));
+  }
+  return f;
 }
 
 // The records of an SHPI file, each from its offset to the next one (or
