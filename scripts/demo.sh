@@ -56,3 +56,17 @@ run -epng 'pack.viv\pics.fsh' spot
 run -c1p 'pack.viv\pics.fsh' new.qfs newspot.png logo newspot.png lgo2 grad
 run -l new.qfs
 cd ..
+
+# Patches: what the modder changed in replace/ (the new "spot" picture in
+# pack.viv\pics.fsh), against a fresh copy of the game as the reference. The
+# patch carries only that picture; applied to another fresh copy, it gives
+# the modder's pictures.
+python3 "$root/scripts/makedemo.py" reference >/dev/null
+python3 "$root/scripts/makedemo.py" friend >/dev/null
+cd replace
+printf '; what the patch is for\r\n!message\r\nA new spot for the demo game.\r\n!message\r\npack.viv\r\n' > spot.txt
+run -makepatch spot.txt ../spot.viv ../reference/
+cd ..
+run -l spot.viv
+run -patch spot.viv friend
+run -l 'friend\pack.viv\pics.fsh'

@@ -18,7 +18,7 @@ Invocation seen;
 
 // What each row of the table is, by its word test.
 const std::map<bool (*)(std::string_view), std::string> kRowNames = {
-    {words::patch, "patch"},   {words::compress, "compress"}, {words::decompress, "decompress"},
+    {words::makepatch, "makepatch"}, {words::patch, "patch"}, {words::compress, "compress"}, {words::decompress, "decompress"},
     {words::replace, "replace"}, {words::create, "create"},   {words::update, "update"},
     {words::remove, "delete"}, {words::list, "list"},         {words::extract, "extract"},
 };
@@ -57,8 +57,10 @@ TEST(Dispatch, WordsAndCounts) {
     std::string row;  // "": the unknown-command message
   };
   const Case cases[] = {
-      {{"-makepatch", "info.txt"}, ""},         // no such command yet
+      {{"-makepatch", "info.txt", "p.viv"}, ""},  // the reference folder is missing
+      {{"-MAKEPATCH", "info.txt", "p.viv", "ref"}, "makepatch"},
       {{"-patch", "x"}, "patch"},
+      {{"-makepatchx", "a", "b", "c"}, ""},
       {{"-compress", "a"}, "compress"},          // the destination may be absent
       {{"-Compress", "a", "b"}, "compress"},     // tried before the create row
       {{"-DECOMPRESS", "a", "b"}, "decompress"},

@@ -1,12 +1,12 @@
 // The command table: each row is a word test, the least argument count and
 // the body, which hands the arguments to the commands layer. Rows are tried
 // in this order, and the order matters: "-compress" must come before the
-// create command, which takes every word beginning with "-c". The patch
-// maker ("-makepatch", before "-patch") and the face importer ("-face",
-// after "-d") take their places here when they come.
+// create command, which takes every word beginning with "-c". The face
+// importer ("-face", after "-d") takes its place here when it comes.
 #include "dispatch.h"
 #include "torvex/commands/compress.h"
 #include "torvex/commands/listextract.h"
+#include "torvex/commands/patch.h"
 #include "torvex/commands/replacecreate.h"
 #include "torvex/commands/updatedelete.h"
 #include "torvex/platform/platform.h"
@@ -54,13 +54,15 @@ int createbody(const Invocation& inv) {
              : kExitFailed;
 }
 
-// Nothing is patched: a script must not take the run for a success.
-int patchbody(const Invocation&) {
-  message("not implemented yet\n");
-  return kExitFailed;
-}
+int makepatchbody(const Invocation& inv) { return makepatch(inv.args[2], inv.args[3], inv.args[4]); }
+
+// The game folder defaults to the current one.
+int patchbody(const Invocation& inv) { return applypatch(inv.args[2], inv.count() > 3 ? inv.args[3] : ""); }
 
 constexpr Command kCommands[] = {
+    // The patch-info file, the patch and the reference folder: all three or
+    // the unknown-command line.
+    {words::makepatch, 5, false, makepatchbody},
     {words::patch, 3, false, patchbody},
     // A missing destination still runs the body, which says so.
     {words::compress, 3, false, [](const Invocation& inv) { return compressfile(inv.at(2), inv.at(3)); }},

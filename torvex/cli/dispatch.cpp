@@ -52,6 +52,7 @@ int createoptions(std::string_view word) {
 }
 
 namespace words {
+bool makepatch(std::string_view word) { return nameequal(word, "-makepatch"); }
 bool patch(std::string_view word) { return nameequal(word, "-patch"); }
 bool compress(std::string_view word) { return nameequal(word, "-compress"); }
 bool decompress(std::string_view word) { return nameequal(word, "-decompress"); }

@@ -39,6 +39,7 @@ struct Command {
 
 // The word tests of the command table.
 namespace words {
+bool makepatch(std::string_view word);
 bool patch(std::string_view word);
 bool compress(std::string_view word);
 bool decompress(std::string_view word);

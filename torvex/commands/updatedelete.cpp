@@ -102,7 +102,8 @@ class WriteLines : public PackWriteEvents {
   bool dots_;
 };
 
-// Rewrites the pack, or ends the command saying why not.
+}  // namespace
+
 void writeorstop(PackForWrite& target) {
   WriteLines lines(target.layout == WriteLayout::kFst);
   const PackWriteResult result = writepack(target, lines);
@@ -128,8 +129,6 @@ void writeorstop(PackForWrite& target) {
   }
   fatal("couldn't rename '%s' -> '%s'", result.temporary.c_str(), path);
 }
-
-}  // namespace
 
 std::string joinpackpath(std::string_view basedir, std::string_view pack) {
   std::string path(basedir);

@@ -21,6 +21,11 @@ bool deletepack(std::string_view basedir, std::string_view pack, std::span<const
 // `basedir`, a "\" unless it is empty or ends in "\" or ":", then `pack`.
 std::string joinpackpath(std::string_view basedir, std::string_view pack);
 
+struct PackForWrite;
+// Rewrites the pack through the pack writer, printing its progress lines,
+// or ends the command saying why not.
+void writeorstop(PackForWrite& target);
+
 // The member name of a file path: the text after the last "/", "\" or ":".
 std::string_view membername(std::string_view path);
 
