@@ -2,10 +2,10 @@
 // the body, which hands the arguments to the commands layer. Rows are tried
 // in this order, and the order matters: "-compress" must come before the
 // create command, which takes every word beginning with "-c". The patch
-// maker ("-makepatch", before "-patch") and the face importer ("-face",
-// after "-d") take their places here when they come.
+// maker ("-makepatch", before "-patch") takes its place here when it comes.
 #include "dispatch.h"
 #include "torvex/commands/compress.h"
+#include "torvex/commands/faces.h"
 #include "torvex/commands/listextract.h"
 #include "torvex/commands/replacecreate.h"
 #include "torvex/commands/updatedelete.h"
@@ -54,6 +54,12 @@ int createbody(const Invocation& inv) {
              : kExitFailed;
 }
 
+// The face numbers follow the game folder; "-face" takes no "-pal".
+int facebody(const Invocation& inv) {
+  const std::vector<std::string> numbers = inv.from(3);
+  return updatefaces(inv.args[2], numbers, {}, settings().transparency_option) ? kExitOk : kExitFailed;
+}
+
 // Nothing is patched: a script must not take the run for a success.
 int patchbody(const Invocation&) {
   message("not implemented yet\n");
@@ -69,6 +75,7 @@ constexpr Command kCommands[] = {
     {words::create, 6, true, createbody},
     {words::update, 4, false, updatebody},
     {words::remove, 3, false, deletebody},
+    {words::face, 4, false, facebody},
     {words::list, 3, false, listbody},
     {words::extract, 3, false, extractbody},
 };
