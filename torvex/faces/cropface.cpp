@@ -16,14 +16,14 @@ bool bright(const uint8_t* p) { return p[0] >= 16 || p[1] >= 16 || p[2] >= 16; }
 
 }  // namespace
 
-bool cropface(const RgbPicture& image, RgbPicture& result, FaceSize target) {
+bool facecropbox(const RgbPicture& image, FaceSize target, CropBox& box) {
   const int w = image.width, h = image.height;
   if (w < 1 || h < 1 || target.width < 1 || target.height < 1) return false;
   if (image.rgb.size() < static_cast<size_t>(w) * static_cast<size_t>(h) * 3) return false;
   auto pixel = [&](int x, int y) { return &image.rgb[(static_cast<size_t>(y) * static_cast<size_t>(w) + x) * 3]; };
 
   // The sides: the first dark pixel left and right of the middle, over the
-  // upper two thirds; the top: the first row that is not all dark.
+  // upper two thirds; the top: the first row with a bright pixel.
   const int twothirds = 2 * h / 3;
   int left = w / 2, right = w / 2, top = 0;
   bool topfound = false;
@@ -61,10 +61,8 @@ bool cropface(const RgbPicture& image, RgbPicture& result, FaceSize target) {
   // Wider than the small photo: widen the crop, and once it spans the whole
   // width take rows off, one at the top for two at the bottom.
   const double aspect = static_cast<double>(target.width) / target.height;
-  int cropw = 0, croph = 0;
   for (;;) {
-    cropw = right - left + 1;
-    croph = bottom - top + 1;
+    const int cropw = right - left + 1, croph = bottom - top + 1;
     if (croph < 1) return false;
     if (static_cast<double>(cropw) / croph > aspect) break;
     if (left != 0 || right != w - 1) {
@@ -77,10 +75,19 @@ bool cropface(const RgbPicture& image, RgbPicture& result, FaceSize target) {
       bottom -= 2;
     }
   }
+  box = {left, top, right, bottom};
+  return true;
+}
 
+bool cropface(const RgbPicture& image, RgbPicture& result, FaceSize target) {
+  CropBox box;
+  if (!facecropbox(image, target, box)) return false;
+  const int w = image.width;
+  auto pixel = [&](int x, int y) { return &image.rgb[(static_cast<size_t>(y) * static_cast<size_t>(w) + x) * 3]; };
+  const int cropw = box.right - box.left + 1, croph = box.bottom - box.top + 1;
   std::vector<uint8_t> crop(static_cast<size_t>(cropw) * static_cast<size_t>(croph) * 3);
   for (int y = 0; y < croph; ++y)
-    std::copy_n(pixel(left, top + y), static_cast<size_t>(cropw) * 3, &crop[static_cast<size_t>(y) * cropw * 3]);
+    std::copy_n(pixel(box.left, box.top + y), static_cast<size_t>(cropw) * 3, &crop[static_cast<size_t>(y) * cropw * 3]);
 
   const double step = std::sqrt(static_cast<double>(cropw) * croph) /
                       std::sqrt(static_cast<double>(target.width) * target.height);

@@ -102,6 +102,15 @@ struct RgbPicture {
   int height = 0;
 };
 
+// The rectangle of a photo on a dark background that holds the face (all
+// coordinates inclusive), widened or shortened until it is wider than
+// `target` in proportion. False when the picture is too small or too odd to
+// give one.
+struct CropBox {
+  int left = 0, top = 0, right = 0, bottom = 0;
+};
+bool facecropbox(const RgbPicture& image, FaceSize target, CropBox& box);
+
 // Cuts the face out of a photo on a dark background and shrinks it to about
 // `target`'s area with the crop's aspect kept, adding black rows on top
 // until it is `target.height` high. False when the picture is too small or
