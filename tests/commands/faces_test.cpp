@@ -184,6 +184,32 @@ TEST_F(FaceImport, LaterVersionsMakeNoGameFacesAndTakeTheSmallPhotoSizeFromTheGa
   }
 }
 
+TEST_F(FaceImport, AFaceIsLeftOutOfTheKindsItHasNoPictureFor) {
+  makegames("99 2000");
+  fs::copy_file(pictures / "G0005.png", pictures / "G0007.png");  // face 7: a game face only
+  const RunResult r = face("game99", {"5", "7"});
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("WARNING: couldn't open large face (L0007)\n"), std::string::npos) << r.out;
+  const std::pair<const char*, std::vector<std::pair<const char*, bool>>> packs[] = {
+      {"gamedata\\FACES99.VIV", {{"FAC00005.FSH", true}, {"FAC00007.FSH", true}}},
+      {"PHOTOS\\BPHOTO.VIV", {{"0005.fsh", true}, {"0007.fsh", false}}},
+      {"PHOTOS\\SPHOTO.VIV", {{"0005.fsh", true}, {"0007.fsh", false}}},
+  };
+  for (const auto& [pack, members] : packs) {
+    const RunResult list = run({"-l", std::string("..\\game99\\") + pack});
+    for (const auto& [name, there] : members)
+      EXPECT_EQ(list.out.find(std::string(" ") + name + "\n") != std::string::npos, there) << pack << " " << name;
+  }
+
+  // The 2000 game has no game faces: a face with nothing else has nothing to
+  // import, and the run says so.
+  const Snapshot before = snapshot("game2000");
+  const RunResult nothing = face("game2000", {"7"});
+  EXPECT_EQ(nothing.status, 1) << nothing.out;
+  EXPECT_NE(nothing.out.find("no files found, exiting..\n"), std::string::npos) << nothing.out;
+  EXPECT_EQ(snapshot("game2000"), before);
+}
+
 TEST_F(FaceImport, VersionOrderAndTheSpellingsOfTheGameFolder) {
   makegames("98 99");
   // A '98 folder that also holds the '99 face pack stays a '98 folder.
