@@ -20,7 +20,8 @@ Invocation seen;
 const std::map<bool (*)(std::string_view), std::string> kRowNames = {
     {words::makepatch, "makepatch"}, {words::patch, "patch"}, {words::compress, "compress"}, {words::decompress, "decompress"},
     {words::replace, "replace"}, {words::create, "create"},   {words::update, "update"},
-    {words::remove, "delete"}, {words::list, "list"},         {words::extract, "extract"},
+    {words::remove, "delete"}, {words::face, "face"},         {words::list, "list"},
+    {words::extract, "extract"},
 };
 
 std::vector<Command> rows;
@@ -74,7 +75,9 @@ TEST(Dispatch, WordsAndCounts) {
       {{"-p1", "pack.viv", "a.fsh"}, "update"},
       {{"-P", "pack.viv", "a.fsh"}, "update"},
       {{"-d", "pack.viv"}, "delete"},            // no names: rewrite unchanged
-      {{"-face", "game", "12"}, ""},             // no such command yet
+      {{"-face", "game", "12"}, "face"},
+      {{"-FACE", "game", "12", "13"}, "face"},
+      {{"-face", "game"}, ""},                   // a game folder and no face number
       {{"-LIST", "pack.viv"}, "list"},
       {{"-l", "pack.viv", "extra"}, "list"},
       {{"-Unpack", "pack.viv"}, "extract"},

@@ -1,10 +1,10 @@
 // The command table: each row is a word test, the least argument count and
 // the body, which hands the arguments to the commands layer. Rows are tried
 // in this order, and the order matters: "-compress" must come before the
-// create command, which takes every word beginning with "-c". The face
-// importer ("-face", after "-d") takes its place here when it comes.
+// create command, which takes every word beginning with "-c".
 #include "dispatch.h"
 #include "torvex/commands/compress.h"
+#include "torvex/commands/faces.h"
 #include "torvex/commands/listextract.h"
 #include "torvex/commands/patch.h"
 #include "torvex/commands/replacecreate.h"
@@ -59,6 +59,12 @@ int makepatchbody(const Invocation& inv) { return makepatch(inv.args[2], inv.arg
 // The game folder defaults to the current one.
 int patchbody(const Invocation& inv) { return applypatch(inv.args[2], inv.count() > 3 ? inv.args[3] : ""); }
 
+// The face numbers follow the game folder; "-face" takes no "-pal".
+int facebody(const Invocation& inv) {
+  const std::vector<std::string> numbers = inv.from(3);
+  return updatefaces(inv.args[2], numbers, {}, settings().transparency_option) ? kExitOk : kExitFailed;
+}
+
 constexpr Command kCommands[] = {
     // The patch-info file, the patch and the reference folder: all three or
     // the unknown-command line.
@@ -71,6 +77,7 @@ constexpr Command kCommands[] = {
     {words::create, 6, true, createbody},
     {words::update, 4, false, updatebody},
     {words::remove, 3, false, deletebody},
+    {words::face, 4, false, facebody},
     {words::list, 3, false, listbody},
     {words::extract, 3, false, extractbody},
 };

@@ -61,6 +61,7 @@ bool replace(std::string_view word) { return nameequal(word, "-r") || nameequal(
 bool create(std::string_view word) { return word.size() >= 2 && word[0] == '-' && (word[1] == 'c' || word[1] == 'C'); }
 bool update(std::string_view word) { return nameequal(word, "-p") || nameequal(word, "-p1"); }
 bool remove(std::string_view word) { return nameequal(word, "-d"); }
+bool face(std::string_view word) { return nameequal(word, "-face"); }
 bool list(std::string_view word) { return nameequal(word, "-list") || nameequal(word, "-l"); }
 bool extract(std::string_view word) {
   ExtractMode mode;

@@ -186,6 +186,13 @@ bool updatepack(std::string_view basedir, std::string_view pack, std::span<const
   return true;
 }
 
+bool checkpack(std::string_view pack) {
+  const std::string path(pack);
+  requirepack(path);
+  PackForWrite target;
+  return openorsay(path, 0, target);
+}
+
 bool deletepack(std::string_view basedir, std::string_view pack, std::span<const std::string> names) {
   const std::string path = joinpackpath(basedir, pack);
   requirepack(path);

@@ -15,6 +15,10 @@ namespace torvex {
 bool updatepack(std::string_view basedir, std::string_view pack, std::span<const std::string> files,
                 bool compress);
 
+// Opens `pack` as the update would, changing nothing: true when it can be
+// rewritten; otherwise false or a fatal error, with the update's message.
+bool checkpack(std::string_view pack);
+
 // "-d": removes the named members.
 bool deletepack(std::string_view basedir, std::string_view pack, std::span<const std::string> names);
 
