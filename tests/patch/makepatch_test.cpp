@@ -375,5 +375,27 @@ TEST(MakePatch, TemporaryFilesNeverTakeAUsersFileOrLeaveTheFolder) {
   EXPECT_EQ(got, expected);
 }
 
+// Listed files are taken from the current folder: a name that leaves it would
+// put a temporary file elsewhere and make a patch that "-patch" refuses.
+TEST(MakePatch, ListedNamesOutsideTheFolderAreRefused) {
+  TempDir top;
+  const fs::path dir = top / "work";
+  fs::create_directories(dir / "ref");
+  test::writebytes(top / "one.viv", bigf({{"a.txt", text("World")}, padding()}));
+  test::writebytes(dir / "game.viv", bigf({{"a.txt", text("World")}, padding()}));
+  test::writebytes(dir / "ref" / "game.viv", bigf({{"a.txt", text("Hello")}, padding()}));
+  test::writetext(dir / "info.txt", "!message\nfix\n!message\n../one.viv\n..\\one.viv\n/tmp/x.viv\nc:x.viv\ngame.viv\n");
+  const test::RunResult r = test::runtorvex({"-makepatch", "info.txt", "p.viv", "ref"}, dir);
+  EXPECT_EQ(r.status, 1) << r.out;
+  for (const char* name : {"../one.viv", "..\\one.viv", "/tmp/x.viv", "c:x.viv"})
+    EXPECT_NE(r.out.find(std::string("'") + name + "' lies outside the current folder, ignored\n"), std::string::npos)
+        << name << "\n" << r.out;
+  EXPECT_EQ(filesbelow(top.path()), (std::vector<std::string>{"one.viv", "work/game.viv", "work/info.txt", "work/p.viv",
+                                                              "work/ref/game.viv"}));
+  const PatchView view = readback(test::readbytes(dir / "p.viv"));
+  EXPECT_EQ(view.files.size(), 1u);
+  EXPECT_TRUE(view.files.count("game.viv"));
+}
+
 }  // namespace
 }  // namespace torvex

@@ -153,6 +153,11 @@ int makepatch(const std::string& info, const std::string& patch, const std::stri
         continue;
       }
       seen.push_back(name);
+      if (!insidefolder(name)) {
+        report("'%s' lies outside the current folder, ignored\n", name.c_str());
+        complete = false;
+        continue;
+      }
       const PatchStep step = comparepack(session, ".\\" + name, underfolder(reference, name), temppack);
       if (endscommand(step.status)) stopmaking(step);
       if (step.status != PatchStep::kDone && !saywhy(step)) complete = false;

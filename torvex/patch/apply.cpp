@@ -119,19 +119,6 @@ Block layoutpictures(const std::vector<PatchPicture>& pictures, std::span<const 
   return file;
 }
 
-// A listed name that stays inside the game folder: no root, no drive and no
-// ".." part; a patch must not reach files elsewhere.
-bool insidefolder(std::string_view name) {
-  if (name.empty() || name[0] == '\\' || name[0] == '/' || name.find(':') != std::string_view::npos) return false;
-  size_t start = 0;
-  while (start <= name.size()) {
-    const size_t end = std::min(name.find_first_of("\\/", start), name.size());
-    if (name.substr(start, end - start) == "..") return false;
-    start = end + 1;
-  }
-  return true;
-}
-
 TargetPlan refuse(TargetPlan plan, TargetPlan::Status status, std::string detail = {}) {
   plan.status = status;
   plan.detail = std::move(detail);

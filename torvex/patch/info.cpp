@@ -54,6 +54,17 @@ PatchInfo readpatchinfo(std::string_view text) {
   return info;
 }
 
+bool insidefolder(std::string_view name) {
+  if (name.empty() || name[0] == '\\' || name[0] == '/' || name.find(':') != std::string_view::npos) return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    const size_t end = std::min(name.find_first_of("\\/", start), name.size());
+    if (name.substr(start, end - start) == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
 std::string underfolder(std::string_view folder, std::string_view name) {
   std::string path(folder);
   if (!path.empty() && path.back() != '\\' && path.back() != '/' && path.back() != ':') path += '\\';

@@ -41,6 +41,11 @@ struct PatchInfo {
 };
 PatchInfo readpatchinfo(std::string_view text);
 
+// A listed name that stays inside its folder: no root, no drive and no ".."
+// part. A patch must not reach files elsewhere, neither when it is made (its
+// temporary files go beside the listed name) nor when it is applied.
+bool insidefolder(std::string_view name);
+
 // The file `name` under `folder`: a separator goes between them unless the
 // folder is empty or already ends in "\", "/" or ":".
 std::string underfolder(std::string_view folder, std::string_view name);
