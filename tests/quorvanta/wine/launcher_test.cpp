@@ -437,9 +437,10 @@ class WindowsLauncher : public testing::Test {
     for (const std::string& folder : {root_, app_, runtimes_, tmp_}) ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
   }
   void TearDown() override {
-    // A program the test started (the link's) may still be on its way out,
-    // its folder in use until it is gone.
-    for (int i = 0; i < 300 && exists(root_); ++i) {
+    // A program the test started (the link's, a fake runtime) may still be on
+    // its way out, its folder in use until it is gone; on a loaded machine
+    // Wine takes seconds to let go of it.
+    for (int i = 0; i < 3000 && exists(root_); ++i) {
       removeTree(root_);
       if (exists(root_)) Sleep(10);
     }
