@@ -3,11 +3,14 @@
 #include "listextract.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "common.h"
+#include "torvex/image/image.h"
 #include "torvex/platform/files.h"
-#include "torvex/shpi/shpi.h"
+#include "torvex/platform/limits.h"
 #include "torvex/platform/text.h"
+#include "torvex/shpi/shpi.h"
 
 namespace torvex {
 
@@ -75,15 +78,47 @@ void savepictureorstop(const PackEntry& member, std::span<const uint8_t> content
 }
 
 // The member's content, with its line printed; a null Block after saying
-// that it could not be read.
-Block loadandshow(PackEntry& member) {
+// why it could not be read.
+Block loadandshow(PackEntry& member, int64_t filesize) {
   Block content = loadlist(member);
-  if (!content)
-    message("couldn't read '%s'\n", member.name.c_str());
-  else
+  if (content) {
     memberline(member, content.size);
+    return content;
+  }
+  const PackEntry* failed = failedentry(member);
+  const OpenFailure why = failed ? failed->failure : OpenFailure::kCantOpen;
+  if (why == OpenFailure::kCorrupt)
+    message("%s\n", corrupttext(memberpath(*failed).c_str()).c_str());
+  else if (why == OpenFailure::kTooLarge)
+    message("%s\n", toolargetext(failed->path.c_str(), filesize, kMaxPack).c_str());
+  else
+    message("couldn't read '%s'\n", member.name.c_str());
   return content;
 }
+
+// A name as the file systems that do not tell letter case apart see it.
+std::string foldedpath(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) c = c == '\\' ? '/' : lowerascii(c);
+  return out;
+}
+
+// What one extraction has written, to notice what a file system makes of
+// names that differ only in letter case.
+class WrittenNames {
+ public:
+  // The file written earlier in this run that writing `name` would replace
+  // (one file for both names), or "".
+  std::string replaced(const std::string& name) const {
+    const auto it = written_.find(foldedpath(name));
+    if (it == written_.end() || it->second == name) return {};
+    return writereplaces(name.c_str(), it->second.c_str()) ? it->second : std::string{};
+  }
+  void add(const std::string& name) { written_[foldedpath(name)] = name; }
+
+ private:
+  std::unordered_map<std::string, std::string> written_;  // folded name -> as written
+};
 
 }  // namespace
 
@@ -120,7 +155,7 @@ int listpack(std::string_view path) {
     message("Directory '%s'\n", argument.c_str());
     int status = kExitOk;
     for (PackEntry& m : pack.directory->members()) {
-      if (!loadandshow(m)) {
+      if (!loadandshow(m, pack.filesize)) {
         status = kExitFailed;
         continue;
       }
@@ -139,23 +174,51 @@ int extractpack(std::string_view path, std::span<const std::string> names, int p
       message("Couldn't load directory '%s'\n", argument.c_str());
       return kExitFailed;
     }
+    // The disk file being read: no member may be written over it.
+    const std::string packfile = pack.roots->root().path;
+    std::vector<bool> matched(names.size(), false);
+    WrittenNames written;
     int status = kExitOk;
     for (PackEntry& m : pack.directory->members()) {
-      const bool selected = names.empty() || std::any_of(names.begin(), names.end(),
-                                                          [&](const std::string& n) { return nameequal(n, m.name); });
+      bool selected = names.empty();
+      for (size_t i = 0; i < names.size(); ++i) {
+        if (nameequal(names[i], m.name)) selected = matched[i] = true;
+      }
       if (!selected) continue;
-      const Block content = loadandshow(m);
+      const Block content = loadandshow(m, pack.filesize);
       if (!content) {
         status = kExitFailed;
         continue;
       }
-      if (picture && m.contentkind() == kContentPlain)
+      const bool aspicture = picture && m.contentkind() != kContentPlain;
+      const std::string output = aspicture ? imagefilename(static_cast<int16_t>(format), m.name.c_str()) : m.name;
+      if (picture && !aspicture) {
         message("Not an image file!\n");
-      else if (!writemember(m, content.span(), picture, format))
+      } else if (!output.empty() && staysinside(output) && writereplaces(output.c_str(), packfile.c_str())) {
+        message("refused to write '%s': it is the packfile being read\n", output.c_str());
         status = kExitFailed;
+      } else {
+        const std::string earlier = output.empty() ? std::string{} : written.replaced(output);
+        if (!writemember(m, content.span(), picture, format)) {
+          status = kExitFailed;
+        } else if (!output.empty()) {
+          if (!earlier.empty())
+            message("WARNING: '%s' was written over '%s': the names differ only in letter case, which this file "
+                    "system does not tell apart\n",
+                    output.c_str(), earlier.c_str());
+          written.add(output);
+        }
+      }
       closelist(m, false);
     }
     freedir(pack.directory, true);
+    // Names that matched nothing, once each, after everything else.
+    for (size_t i = 0; i < names.size(); ++i) {
+      const auto same = [&](const std::string& n) { return nameequal(n, names[i]); };
+      if (matched[i] || std::any_of(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(i), same)) continue;
+      report("couldn't find '%s' inside '%s'\n", names[i].c_str(), argument.c_str());
+      status = kExitFailed;
+    }
     return status;
   });
 }

@@ -51,8 +51,9 @@ class ReplacingFile {
 
   // False when not every byte could be written (a full disk).
   bool write(std::span<const uint8_t> bytes);
-  // Pushes the file to the disk, closes it and renames it over `target`.
-  Commit commit(const char* target);
+  // Pushes the file to the disk, closes it and renames it over `target`
+  // (see filereplace for what the file replaced keeps).
+  Commit commit(const char* target, NameMatch match = NameMatch::kAnyCase);
 
  private:
   File file_;
@@ -60,10 +61,14 @@ class ReplacingFile {
   bool placed_ = false;
 };
 
-// Writes `bytes` as the file `name`: a new file directly, an existing one
-// through a ReplacingFile (named "<name>.0.tmp" and on), so that a write
-// that fails half-way leaves the old file as it was; a new file that fails
-// is removed again. Like fileopen, it makes a read-only file writable.
+// Writes `bytes` as the file `name`, exactly that name (NameMatch::kExact),
+// the way every file the program creates is written: into a ReplacingFile
+// beside it (named "<name>.0.tmp" and on) that takes the name only when
+// complete. A write that fails half-way (a full disk) or a process that is
+// ended leaves no half-written file under the name and an earlier file of
+// the name as it was; a link at the name is replaced, never written
+// through; a file replaced keeps its mode bits, and a read-only one is made
+// writable (announced) as fileopen does.
 enum class FileWrite { kWritten, kCantCreate, kWriteFailed };
 FileWrite writefile(const char* name, std::span<const uint8_t> bytes);
 
