@@ -56,3 +56,31 @@ run -epng 'pack.viv\pics.fsh' spot
 run -c1p 'pack.viv\pics.fsh' new.qfs newspot.png logo newspot.png lgo2 grad
 run -l new.qfs
 cd ..
+
+# Patches: what the modder changed in replace/ (the new "spot" picture in
+# pack.viv\pics.fsh), against a fresh copy of the game as the reference. The
+# patch carries only that picture; applied to another fresh copy, it gives
+# the modder's pictures.
+python3 "$root/scripts/makedemo.py" reference >/dev/null
+python3 "$root/scripts/makedemo.py" friend >/dev/null
+cd replace
+printf '; what the patch is for\r\n!message\r\nA new spot for the demo game.\r\n!message\r\npack.viv\r\n' > spot.txt
+run -makepatch spot.txt ../spot.viv ../reference/
+cd ..
+run -l spot.viv
+run -patch spot.viv friend
+run -l 'friend\pack.viv\pics.fsh'
+
+# Faces: a sample game folder of each version ('98, '99, 2000, 2001), written
+# by the generator, and the pictures of a new face 5 in pictures/: the game
+# face G0005.png and the large photo L0005.png (the small photo is made from
+# it). The face goes into the '99 game; then its packs are listed and the new
+# face file extracted.
+python3 "$root/scripts/makedemo.py" --games games
+cd games/pictures
+run -face '..\game99' 5
+run -l '..\game99\gamedata\FACES99.VIV'
+run -l '..\game99\PHOTOS\SPHOTO.VIV\0005.fsh'
+run -epng '..\game99\gamedata\FACES99.VIV\FAC00005.FSH'
+echo; echo "\$ ls"; ls
+cd ../..

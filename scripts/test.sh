@@ -3,7 +3,9 @@
 # steps, the second only after the first has passed:
 #   1. build/ (Release, GCC) and every test in it;
 #   2. build-sanitize/ (clang, AddressSanitizer and UndefinedBehaviorSanitizer)
-#      and every test in it.
+#      and every test in it;
+#   3. the Windows programs, cross-built with mingw-w64, and their suite under
+#      Wine (scripts/windows.sh test).
 # Warnings are errors here (TORVEX_WERROR=OFF in the environment turns that
 # off for a local run). Tests that skip are listed with their reasons after
 # each step; with CI=true a skipped test fails the run, so that the tests of
@@ -41,3 +43,4 @@ step "plain build" scripts/setup.sh plain
 step "plain tests" tests build
 step "sanitized build" scripts/setup.sh sanitize
 step "sanitized tests" tests build-sanitize
+step "windows" scripts/windows.sh test

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# The Windows build of torvex: mingw-w64 cross compiler, static libraries
-# built from Debian's source packages, and Wine to run the tests.
+# The Windows build of torvex and of the quorvanta launcher: mingw-w64 cross
+# compiler, static libraries built from Debian's source packages, and Wine
+# (with Xvfb for the launcher's dialogs) to run the tests.
 #
 #   scripts/windows.sh setup   install the cross compiler and Wine; build static libpng and
 #                              libjpeg-turbo for 64-bit Windows (each step only once)
-#   scripts/windows.sh build   setup, then build-windows/bin/torvex.exe
+#   scripts/windows.sh build   setup, then build-windows/bin/torvex.exe, quorvanta.exe and
+#                              quorvanta-record.exe
 #   scripts/windows.sh test    build, then the Wine test suite (needs the Linux build in build/,
 #                              which it builds when it is missing)
 #   scripts/windows.sh i686    a compile check of the 32-bit program (it cannot run here)
@@ -15,9 +17,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 BUILD=${TORVEX_WINDOWS_BUILD:-$root/build-windows}
-# Not Release yet: at -O3 GCC 12 reports a false overflow in image/gif.cpp,
-# and warnings are errors.
-CONFIG=${TORVEX_WINDOWS_CONFIG:-RelWithDebInfo}
+CONFIG=${TORVEX_WINDOWS_CONFIG:-Release}
 JOBS=${JOBS:-$(nproc)}
 # One Wine prefix per work tree, beside the build: its server is ours to stop.
 export WINEPREFIX=${WINEPREFIX:-$root/build-windows-wine}
@@ -44,6 +44,7 @@ installpackages() {
   # Never wine32: with it, Debian's wine chooses the 32-bit loader, which cannot
   # start on hosts without 32-bit support, and 64-bit programs stop working too.
   local want=(dpkg-dev cmake make googletest libz-mingw-w64-dev wine wine64) a
+  want+=(xvfb python3-pefile)  # a display for the launcher's dialogs; a PE reader for its resources
   for a in $(arches); do want+=("$(compilerpackage "$a")"); done
   local missing
   missing=$(missingpackages "${want[@]}")
@@ -150,26 +151,47 @@ checkimports() {  # exe: only DLLs every Windows has
   fi
 }
 
-build() {  # [target]: torvex.exe by default, "all" for the test programs too
+build() {  # [target]: the programs by default, "all" for the test programs too
   setup
-  step "build ${1:-torvex}"
+  local targets=${1:-torvex quorvanta quorvanta-record} exe
+  step "build $targets"
   cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE="$CONFIG" -DTORVEX_LINUX_BUILD="$root/build" >/dev/null
-  cmake --build "$BUILD" -j"$JOBS" --target "${1:-torvex}"
-  checkimports "$BUILD/bin/torvex.exe"
-  echo "   $BUILD/bin/torvex.exe"
+  cmake --build "$BUILD" -j"$JOBS" --target $targets
+  for exe in torvex quorvanta quorvanta-record; do
+    checkimports "$BUILD/bin/$exe.exe"
+    echo "   $BUILD/bin/$exe.exe"
+  done
 }
 
 i686() {
   WITH_I686=1 setup
-  step "compile check of the 32-bit torvex.exe"
+  step "compile check of the 32-bit torvex.exe, quorvanta.exe and quorvanta-record.exe"
   cmake -S . -B "$BUILD-i686" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE="$CONFIG" -DTORVEX_TESTS=OFF >/dev/null
-  cmake --build "$BUILD-i686" -j"$JOBS" --target torvex
-  file "$BUILD-i686/bin/torvex.exe" 2>/dev/null || true
+  cmake --build "$BUILD-i686" -j"$JOBS" --target torvex quorvanta quorvanta-record
+  file "$BUILD-i686"/bin/*.exe 2>/dev/null || true
 }
 
 # ---- Tests ----------------------------------------------------------------------------------------
+
+# The launcher's dialogs need a display, and Wine decides whether it has one
+# when its server's session starts: Xvfb first (it picks a free display
+# number), then a new server.
+xvfb=
+startdisplay() {
+  local number=$BUILD/xvfb-display i
+  rm -f "$number"
+  Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$number" >/dev/null 2>&1 &
+  xvfb=$!
+  for i in $(seq 100); do [ -s "$number" ] && break; sleep 0.1; done
+  [ -s "$number" ] || { echo "Xvfb did not start" >&2; return 1; }
+  export DISPLAY=:$(cat "$number")
+}
+stopwine() {
+  wineserver -k 2>/dev/null || true
+  if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null || true; fi
+}
 
 winetests() {
   # torvex.exe, and the fuzz replay programs, which feed every parser of the
@@ -189,9 +211,17 @@ winetests() {
   # of a second. The first program of a server starts Wine's helper
   # processes, which keep its output open as long as the server lives: that
   # one runs with its output detached, not in a test.
-  wineserver -p || true  # (fails when this prefix's server runs already)
-  trap 'wineserver -k 2>/dev/null || true' EXIT
+  wineserver -k 2>/dev/null || true  # a server of this prefix from before may have no display
+  wineserver -w 2>/dev/null || true
+  startdisplay
+  trap stopwine EXIT
+  wineserver -p
   wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+  # Without a window manager Wine draws the dialogs' frames and captions
+  # itself. Its desktop process, started by the first program that opens a
+  # window, keeps that program's error output open as well: started here.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  wine rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
   local status=0
   # One test at a time: the last one checks that the others left nothing in
   # Windows' temporary folder.

@@ -41,10 +41,15 @@ void rebuild(std::span<const uint8_t> record) {
   // The directory palette is there in two of them, the "-pal" record in one.
   for (int options = 0; options < 8; options += 2) {
     const bool directory = options == 0 || options == 4;
-    const torvex::ShpiPaletteFinder find = [directory](torvex::Palette& p) -> int32_t {
-      if (!directory) return 0;
-      for (size_t k = 0; k < 256; ++k) p[k] = {uint8_t(k), uint8_t(k), uint8_t(255 - k), uint8_t(k & 1 ? 255 : 0)};
-      return 1024;
+    const torvex::ShpiPaletteRecordFinder find = [directory]() -> torvex::Block {
+      if (!directory) return {};
+      // A 0x2A palette record of 200 entries.
+      torvex::Block record = torvex::allocblock(16 + 4 * 200);
+      record.data[0] = 0x2A;
+      record.data[4] = 200;
+      for (int32_t k = 0; k < 200; ++k)
+        for (int c = 0; c < 4; ++c) record.data[16 + 4 * k + c] = static_cast<uint8_t>(k * (c + 1));
+      return record;
     };
     const std::span<const uint8_t> user = options == 6 ? std::span<const uint8_t>(userpalette) : std::span<const uint8_t>();
     try {

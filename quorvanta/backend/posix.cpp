@@ -83,8 +83,9 @@ std::string findProgram(const std::string& name) {
   size_t start = 0;
   for (;;) {
     const size_t end = std::min(folders.find(':', start), folders.size());
-    std::string folder = folders.substr(start, end - start);
-    if (folder.empty()) folder = ".";
+    // (An empty element is the current folder. Built in one expression: GCC
+    // 12 at -O3 reports a false overlap for assigning "." afterwards.)
+    const std::string folder = end == start ? std::string(".") : folders.substr(start, end - start);
     for (const std::string& n : names) {
       const std::string candidate = folder + "/" + n;
       if (executableFile(candidate)) return candidate;

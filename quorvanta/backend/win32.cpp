@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdio>
 #include <new>
+#include <vector>
 
 #include "quorvanta/core/backend.h"
 
@@ -102,12 +103,20 @@ LRESULT CALLBACK watchWindow(HWND window, UINT message, WPARAM wParam, LPARAM lP
     SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams));
   }
   switch (message) {
+    case WM_ENDSESSION:
+      // FALSE: a shutdown was cancelled, the session goes on, and so does
+      // the application.
+      if (!wParam) return 0;
+      [[fallthrough]];
     case WM_DESTROY:
-    case WM_CLOSE:
-    case WM_ENDSESSION: {
+    case WM_CLOSE: {
       // terminateChild: end the child, then this thread stops for good.
+      // The answer goes out first: whoever sent the message (Windows
+      // ending the session, another program) would otherwise wait for a
+      // thread that never runs again.
       const auto* watch = reinterpret_cast<const WatchData*>(GetWindowLongPtrA(window, 0));
       if (watch) watch->onSessionEnd();
+      ReplyMessage(1);
       SuspendThread(GetCurrentThread());
       return 1;
     }
@@ -148,6 +157,22 @@ DWORD WINAPI watchThread(void* parameter) {
     DispatchMessageA(&message);
   }
   return 0;
+}
+
+// The SID of the user the process runs as, in its "S-1-5-..." form.
+std::optional<std::string> userSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::nullopt;
+  const Handle owned(token);
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<uint8_t> buffer(size);
+  if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return std::nullopt;
+  char* text = nullptr;
+  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) return std::nullopt;
+  std::string sid = text;
+  LocalFree(text);
+  return sid;
 }
 
 class Win32Backend final : public Backend {
@@ -193,17 +218,21 @@ class Win32Backend final : public Backend {
   uint32_t tickCount() override { return GetTickCount(); }
 
   DirectoryResult createPrivateDirectory(const std::string& path) override {
-    // Full access for the owner (and the system) only, inherited by the
-    // files inside; without the descriptor the folder would take the
-    // temporary folder's permissions.
+    // Full access for the user the launcher runs as and for the system,
+    // nobody else, passed on to the files inside; the temporary folder's
+    // own permissions are not inherited. Named by the user's own SID: not
+    // every system knows the "owner rights" alias, and a descriptor that
+    // fails to build must not leave a folder open to everyone.
+    const std::optional<std::string> user = userSid();
+    if (!user) return DirectoryResult::failed;
+    const std::string sddl = "D:P(A;OICI;FA;;;" + *user + ")(A;OICI;FA;;;SY)";
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)", SDDL_REVISION_1,
-                                                             &descriptor, nullptr))
-      attributes.lpSecurityDescriptor = descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+      return DirectoryResult::failed;
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
     const BOOL created = CreateDirectoryA(path.c_str(), &attributes);
     const DWORD error = GetLastError();
-    if (descriptor) LocalFree(descriptor);
+    LocalFree(descriptor);
     SetLastError(error);
     if (created) return DirectoryResult::created;
     return error == ERROR_ALREADY_EXISTS ? DirectoryResult::exists : DirectoryResult::failed;

@@ -68,6 +68,10 @@ std::vector<std::string> splitCommandLine(std::string_view line) {
 
 std::string quoteArgument(std::string_view argument) {
   if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string_view::npos) return std::string(argument);
+  return quotedArgument(argument);
+}
+
+std::string quotedArgument(std::string_view argument) {
   std::string out = "\"";
   size_t slashes = 0;
   for (char c : argument) {

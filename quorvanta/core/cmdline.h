@@ -22,6 +22,11 @@ std::vector<std::string> splitCommandLine(std::string_view line);
 // One argument quoted so that splitCommandLine gives it back unchanged.
 std::string quoteArgument(std::string_view argument);
 
+// The same between double quotes whatever it holds: the plain text inside
+// quotes, backslashes doubled only where they precede a quote or the
+// closing quote.
+std::string quotedArgument(std::string_view argument);
+
 // Arguments quoted and joined with single spaces.
 std::string joinArguments(std::span<const std::string> arguments);
 

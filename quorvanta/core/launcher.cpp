@@ -67,11 +67,11 @@ std::string hex(uint32_t value) {
   return std::string(buf, end);
 }
 
-// `text` with its first "%<spec>" replaced by `value`.
-std::string substitute(std::string_view text, std::string_view spec, std::string_view value) {
+// `text` with its first `placeholder` (such as "%s") replaced by `value`.
+std::string substitute(std::string_view text, std::string_view placeholder, std::string_view value) {
   std::string out(text);
-  const size_t at = out.find(spec);
-  if (at != std::string::npos) out.replace(at, spec.size(), value);
+  const size_t at = out.find(placeholder);
+  if (at != std::string::npos) out.replace(at, placeholder.size(), value);
   return out;
 }
 
@@ -126,11 +126,15 @@ std::string launcherDirectoryOf(const std::optional<std::string>& modulePath, Pa
 }
 
 std::string buildRuntimeCommand(const CommandParts& parts, std::string_view launcherArguments, uint8_t kind) {
-  // The loader's three arguments are quoted; java.exe gets the folder
-  // without its trailing separator, which would otherwise escape the quote.
+  // The loader's three arguments are quoted. java.exe gets the folder
+  // without its trailing separator; jre.exe and jview.exe get it with the
+  // separator, and a backslash right before the closing quote would make
+  // the quote a literal one for a Windows program, which then takes the
+  // folder and the launcher's arguments for one argument: quotedArgument
+  // doubles it.
   const auto loaderArguments = [&](std::string_view directory) {
-    return std::string(kLoaderClass) + " \"" + parts.minJavaVersion + "\" \"" + parts.mainClass + "\" \"" +
-           std::string(directory) + "\" " + std::string(launcherArguments);
+    return std::string(kLoaderClass) + " " + quotedArgument(parts.minJavaVersion) + " " +
+           quotedArgument(parts.mainClass) + " " + quotedArgument(directory) + " " + std::string(launcherArguments);
   };
   const std::string_view directory = parts.directory;
   switch (kind) {

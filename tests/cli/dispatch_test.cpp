@@ -18,9 +18,10 @@ Invocation seen;
 
 // What each row of the table is, by its word test.
 const std::map<bool (*)(std::string_view), std::string> kRowNames = {
-    {words::patch, "patch"},   {words::compress, "compress"}, {words::decompress, "decompress"},
+    {words::makepatch, "makepatch"}, {words::patch, "patch"}, {words::compress, "compress"}, {words::decompress, "decompress"},
     {words::replace, "replace"}, {words::create, "create"},   {words::update, "update"},
-    {words::remove, "delete"}, {words::list, "list"},         {words::extract, "extract"},
+    {words::remove, "delete"}, {words::face, "face"},         {words::list, "list"},
+    {words::extract, "extract"},
 };
 
 std::vector<Command> rows;
@@ -57,8 +58,10 @@ TEST(Dispatch, WordsAndCounts) {
     std::string row;  // "": the unknown-command message
   };
   const Case cases[] = {
-      {{"-makepatch", "info.txt"}, ""},         // no such command yet
+      {{"-makepatch", "info.txt", "p.viv"}, ""},  // the reference folder is missing
+      {{"-MAKEPATCH", "info.txt", "p.viv", "ref"}, "makepatch"},
       {{"-patch", "x"}, "patch"},
+      {{"-makepatchx", "a", "b", "c"}, ""},
       {{"-compress", "a"}, "compress"},          // the destination may be absent
       {{"-Compress", "a", "b"}, "compress"},     // tried before the create row
       {{"-DECOMPRESS", "a", "b"}, "decompress"},
@@ -72,7 +75,9 @@ TEST(Dispatch, WordsAndCounts) {
       {{"-p1", "pack.viv", "a.fsh"}, "update"},
       {{"-P", "pack.viv", "a.fsh"}, "update"},
       {{"-d", "pack.viv"}, "delete"},            // no names: rewrite unchanged
-      {{"-face", "game", "12"}, ""},             // no such command yet
+      {{"-face", "game", "12"}, "face"},
+      {{"-FACE", "game", "12", "13"}, "face"},
+      {{"-face", "game"}, ""},                   // a game folder and no face number
       {{"-LIST", "pack.viv"}, "list"},
       {{"-l", "pack.viv", "extra"}, "list"},
       {{"-Unpack", "pack.viv"}, "extract"},

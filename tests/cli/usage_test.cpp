@@ -42,8 +42,10 @@ TEST(CommandLine, EndToEnd) {
       {{}, kUsage, 0},
       {{"-l"}, kUsage, 0},
       {{"-real", "-notrans"}, kUsage, 0},       // switches do not count
-      {{"-patch", "x.pat"}, "not implemented yet\n", 1},  // nothing was patched
-      {{"-PATCH", "a", "b"}, "not implemented yet\n", 1},
+      {{"-patch", "x.pat"}, "***********\nFatal Error\n***********\n-- couldn't open patch file 'x.pat'\n", 1},
+      {{"-PATCH", "a", "b"}, "***********\nFatal Error\n***********\n-- couldn't open patch file 'a'\n", 1},
+      {{"-makepatch", "info.txt", "new.viv"}, kUnknown, 2},  // no reference folder
+      {{"-MakePatch", "info.txt"}, kUnknown, 2},
       {{"-frobnicate", "x"}, kUnknown, 2},
       {{"-ejpeg", "pack.viv"}, kUnknown, 2},
       {{"-p", "pack.viv"}, kUnknown, 2},        // too few arguments

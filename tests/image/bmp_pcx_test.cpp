@@ -46,7 +46,7 @@ picture(9, 2).save('b.ppm')
     SCOPED_TRACE(c.file);
     Loaded l = loadpath(dir / c.file);
     ASSERT_EQ(l.result, 1);
-    EXPECT_FALSE(isplaceholder(l));
+    EXPECT_FALSE(refused(l));
     EXPECT_STREQ(l.image.formatTag, "BMP");
     EXPECT_EQ(rgbof(l.image), pillowrgb(dir, c.file));
     if (c.bits == 8) {
@@ -113,11 +113,7 @@ TEST_F(Tools, BmpStoredTopRowFirst) {
   EXPECT_EQ(rgbof(l.image), pillowrgb(dir, "up.bmp"));
 }
 
-TEST_F(Tools, RefusedBmpBecomesThePlaceholder) {
-  python(dir, std::string(kMakePicture) + "picture(5, 3).save('a.ppm')\n");
-  shell(dir, "convert a.ppm -type Palette -compress RLE BMP3:rle.bmp");
-  EXPECT_TRUE(isplaceholder(loadpath(dir / "rle.bmp")));
-
+TEST_F(Tools, RefusedBmpGivesNoPicture) {
   auto cut = handbmp(16, 0);
   cut.erase(cut.end() - 3, cut.end());  // the top row is short
   auto oddheader = handbmp(16, 0);
@@ -129,9 +125,12 @@ TEST_F(Tools, RefusedBmpBecomesThePlaceholder) {
   auto zeroheight = handbmp(16, 0, 0);
   auto lowestheight = handbmp(16, 0, INT32_MIN);
   auto tallheight = handbmp(16, 0, 0x10002);  // its low 16 bits alone would say 2
-  for (const auto& bytes : {cut, oddheader, negativegap, nopixels, zeroheight, lowestheight, tallheight}) {
+  auto jpegcoded = handbmp(16, 0, 2, 4);       // a JPEG inside a BMP
+  auto rle8in16 = handbmp(16, 0, 2, 2);        // RLE4 coding on 8-bit pixels
+  for (const auto& bytes : {cut, oddheader, negativegap, nopixels, zeroheight, lowestheight, tallheight, jpegcoded,
+                            rle8in16}) {
     writebytes(dir / "bad.bmp", bytes);
-    EXPECT_TRUE(isplaceholder(loadpath(dir / "bad.bmp")));
+    EXPECT_TRUE(refused(loadpath(dir / "bad.bmp")));
   }
 }
 
@@ -218,33 +217,44 @@ TEST_F(Tools, PcxRowsPaddedToEvenBytesPerLine) {
   EXPECT_EQ(rgbof(l.image), pillowrgb(dir, "even.pcx"));
 }
 
-TEST_F(Tools, PcxWithoutPaletteTail) {
+// 8-bit pixels without the 256-colour tail are grey; layouts the reader
+// does not know say so and give no picture.
+TEST_F(Tools, PcxWithoutPaletteTailIsGreyAndUnknownLayoutsAreRefused) {
   auto bytes = handpcx(3, 2, 1, {1, 2, 3, 4, 5, 6});
-  bytes[bytes.size() - 769] = 11;
-  ConsoleCapture console;
+  bytes.resize(bytes.size() - 769);
   Image image;
   const ImageResult loaded = loadimage(image, bytes);
   EXPECT_EQ(loaded.status, 1);
-  EXPECT_EQ(loaded.notes, std::vector<std::string>{"** unsupported PCX format! **\n"});
-  EXPECT_FALSE(loaded.refused());
-  EXPECT_EQ(console.text(), "");  // the caller prints the note
-  EXPECT_EQ(image.width, 3);
-  EXPECT_EQ(image.height, 2);
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(image.indexed[i], 0);
+  EXPECT_TRUE(loaded.notes.empty());
+  EXPECT_EQ(indicesof(image), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(rgbof(image), (std::vector<uint8_t>{1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 6, 6, 6}));
 
-  // Shorter than the tail itself: the same message, nothing read beyond.
-  std::vector<uint8_t> tiny(bytes.begin(), bytes.begin() + 140);
+  // Pixel data that stops after the first row: the size stays, a warning
+  // is due, and nothing is read beyond.
+  std::vector<uint8_t> tiny(bytes.begin(), bytes.begin() + 131);
   Image small;
   const ImageResult cut = loadimage(small, tiny);
   EXPECT_EQ(cut.status, 1);
-  EXPECT_EQ(cut.notes, std::vector<std::string>{"** unsupported PCX format! **\n"});
+  EXPECT_TRUE(cut.cutshort);
+  EXPECT_EQ(indicesof(small), (std::vector<uint8_t>{1, 2, 3, 0, 0, 0}));
+
+  auto twoplanes = handpcx(3, 2, 1, {1, 2, 3, 4, 5, 6});
+  twoplanes[65] = 2;  // 8 bits in 2 planes: no such layout
+  ConsoleCapture console;
+  Image unknown;
+  const ImageResult odd = loadimage(unknown, twoplanes);
+  EXPECT_EQ(odd.status, 0);
+  EXPECT_EQ(odd.notes, std::vector<std::string>{"** unsupported PCX format! **\n"});
+  EXPECT_EQ(odd.unreadable, "PCX of 8 bits in 2 planes is not supported");
+  EXPECT_EQ(console.text(), "");  // the caller prints the note
+  EXPECT_FALSE(unknown.indexed);
 
   // A header that claims far more pixels than the file could hold.
   auto huge = handpcx(3, 2, 1, {1});
   huge[8] = huge[9] = huge[10] = huge[11] = 0x70;
-  Image refused;
-  const Loaded l{loadimage(refused, huge).status, std::move(refused)};
-  EXPECT_TRUE(isplaceholder(l));
+  Image claims;
+  const Loaded l{loadimage(claims, huge).status, std::move(claims)};
+  EXPECT_TRUE(refused(l));
 }
 
 TEST_F(Tools, PelTakesAllEntriesWhateverItStates) {
@@ -273,7 +283,7 @@ TEST_F(Tools, PelTakesAllEntriesWhateverItStates) {
   b.resize(100);  // the pixels are gone
   Image cut;
   const Loaded l{loadimage(cut, b).status, std::move(cut)};
-  EXPECT_TRUE(isplaceholder(l));
+  EXPECT_TRUE(refused(l));
 }
 
 Palette testpalette() {
@@ -391,6 +401,96 @@ TEST(PcxWriter, WideRowsAreNotCut) {
   Loaded l = loadpath(file);
   ASSERT_EQ(l.image.width, width);
   EXPECT_EQ(indicesof(l.image), row);
+}
+
+}  // namespace
+}  // namespace torvex::test
+
+namespace torvex::test {
+namespace {
+
+// A 6 x 3 RLE4 BMP from the byte table: runs alternate two nibbles,
+// absolute groups are padded to whole words, a delta skips pixels (they
+// keep index 0), and what would fall beyond a row is dropped.
+std::vector<uint8_t> rle4bmp(const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> b = {'B', 'M'};
+  const uint32_t offset = 14 + 40 + 16 * 4;
+  put32le(b, offset + static_cast<uint32_t>(data.size()));
+  put32le(b, 0);
+  put32le(b, offset);
+  put32le(b, 40);
+  put32le(b, 6);
+  put32le(b, 3);
+  put16le(b, 1);
+  put16le(b, 4);
+  put32le(b, 2);  // RLE4
+  put32le(b, static_cast<uint32_t>(data.size()));
+  put32le(b, 0);
+  put32le(b, 0);
+  put32le(b, 16);
+  put32le(b, 0);
+  for (int i = 0; i < 16; ++i) b.insert(b.end(), {static_cast<uint8_t>(i), static_cast<uint8_t>(255 - 16 * i), 0, 0});
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+
+TEST(Bmp, RunLengthFourWithDeltaAndOverflow) {
+  const std::vector<uint8_t> data = {
+      0x07, 0x12, 0x00, 0x00,              // bottom row: 1 2 1 2 1 2 (a seventh pixel dropped), end of row
+      0x00, 0x03, 0x34, 0x50,              // middle row: 3 4 5 as they are (two bytes, a whole word)
+      0x02, 0x66, 0x01, 0x70, 0x00, 0x00,  // then 6 6 and 7, end of row
+      0x00, 0x02, 0x02, 0x00,              // top row: move 2 right
+      0x03, 0x89, 0x00, 0x01,              // 8 9 8, end of picture
+  };
+  Image image;
+  const ImageResult whole = loadimage(image, rle4bmp(data));
+  ASSERT_EQ(whole.status, 1);
+  EXPECT_FALSE(whole.cutshort);
+  EXPECT_EQ(image.kind, Indexed);
+  EXPECT_EQ(indicesof(image), (std::vector<uint8_t>{0, 0, 8, 9, 8, 0, 3, 4, 5, 6, 6, 7, 1, 2, 1, 2, 1, 2}));
+  EXPECT_EQ(image.rgb[3 * 2 + 1], 255 - 16 * 8);
+
+  // Cut before the top row's pixels: the rows that came stay, and the
+  // caller is told.
+  Image cut;
+  const ImageResult shorter = loadimage(cut, rle4bmp({data.begin(), data.end() - 4}));
+  ASSERT_EQ(shorter.status, 1);
+  EXPECT_TRUE(shorter.cutshort);
+  EXPECT_EQ(indicesof(cut), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 3, 4, 5, 6, 6, 7, 1, 2, 1, 2, 1, 2}));
+}
+
+// 32-bit pixels carry opacity only where a bit-field mask names it, as
+// Windows reads them; a named mask that is empty everywhere means opaque.
+TEST_F(Tools, BmpOpacityComesFromItsMask) {
+  if (!havetool("convert")) GTEST_SKIP() << "ImageMagick is missing";
+  python(dir, std::string(kMakePicture) + R"(
+im = picture(7, 5).convert('RGBA')
+im.putdata([p[:3] + ((i * 37) % 256,) for i, p in enumerate(im.getdata())])
+im.save('a.png')
+im.save('pillow.bmp')
+open('alpha.raw', 'wb').write(im.getchannel('A').tobytes())
+)");
+  shell(dir, "convert a.png BMP:masked.bmp");
+  Loaded masked = loadpath(dir / "masked.bmp");
+  ASSERT_EQ(masked.result, 1);
+  ASSERT_TRUE(masked.image.alpha);
+  EXPECT_EQ((std::vector<uint8_t>(masked.image.alpha.get(), masked.image.alpha.get() + 35)), readbytes(dir / "alpha.raw"));
+  EXPECT_EQ(rgbof(masked.image), pillowrgb(dir, "a.png"));
+
+  // The same file with every opacity byte cleared.
+  auto bytes = readbytes(dir / "masked.bmp");
+  const uint32_t offset = bytes[10] | bytes[11] << 8;
+  for (size_t i = offset + 3; i < bytes.size(); i += 4) bytes[i] = 0;
+  writebytes(dir / "cleared.bmp", bytes);
+  Loaded cleared = loadpath(dir / "cleared.bmp");
+  ASSERT_EQ(cleared.result, 1);
+  EXPECT_FALSE(cleared.image.alpha);
+
+  // Pillow writes its 32-bit pixels without masks: the fourth byte is no opacity.
+  Loaded plain = loadpath(dir / "pillow.bmp");
+  ASSERT_EQ(plain.result, 1);
+  EXPECT_FALSE(plain.image.alpha);
+  EXPECT_EQ(rgbof(plain.image), pillowrgb(dir, "a.png"));
 }
 
 }  // namespace

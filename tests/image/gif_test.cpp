@@ -561,12 +561,14 @@ TEST(GifReader, LoadimageReadsGifFiles) {
   EXPECT_EQ(image.kind, ImageKind::Indexed);
   EXPECT_EQ(image.pixelBytes, 4);
   EXPECT_EQ(rgbof(image), (std::vector<uint8_t>{0, 0, 200, 0, 200, 0, 200, 0, 0, 10, 20, 30}));
-  // A file that ends before its first image is the 64x64 placeholder.
+  // A file that ends before its first image is no picture: nothing stands in.
   Image empty;
   const std::vector<uint8_t> noimage = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0};
-  ASSERT_EQ(loadimage(empty, noimage).status, 1);
-  EXPECT_EQ(empty.width, 64);
-  EXPECT_EQ(empty.height, 64);
+  const ImageResult none = loadimage(empty, noimage);
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.unreadable, "the file holds no image");
+  EXPECT_FALSE(empty.rgb);
+  EXPECT_FALSE(empty.indexed);
 }
 
 TEST(GifWriter, RefusesAnOutputThatCannotBeCreated) {

@@ -70,12 +70,8 @@ inline void put32le(std::vector<uint8_t>& b, uint32_t v) {
   put16le(b, v >> 16);
 }
 
-// Placeholder left by loadimage when a reader refuses a file.
-inline bool isplaceholder(const Loaded& l) {
-  if (l.result != 1 || l.image.width != 64 || l.image.height != 64 || !l.image.indexed) return false;
-  for (int i = 0; i < 64 * 64; ++i)
-    if (l.image.indexed[i] != 0) return false;
-  return true;
-}
+// A file that loadimage could not read: status 0 and no pixels at all (no
+// blank picture stands in for it).
+inline bool refused(const Loaded& l) { return l.result == 0 && !l.image.rgb && !l.image.indexed && !l.image.alpha; }
 
 }  // namespace torvex::test

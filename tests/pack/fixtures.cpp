@@ -164,8 +164,8 @@ ByteVec qpp(const std::vector<Member>& members) {
 }
 
 ByteVec orip(std::string_view ownname, const std::vector<std::string>& names) {
-  ByteVec b = bytesof("ORIP");
-  b.resize(56, 0);
+  ByteVec b(56, 0);
+  std::copy_n("ORIP", 4, b.begin());
   // byte 12: where the file's own name is; byte 48: count; byte 52: first name.
   const size_t own = b.size();
   puttext(b, ownname);

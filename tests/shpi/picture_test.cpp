@@ -15,8 +15,8 @@ using test::record;
 // An 8-bit palette whose entry 1 is (tag, tag, tag); `padding` bytes more
 // make the record bigger without adding entries.
 ByteVec palette(uint8_t tag, size_t padding = 0) {
-  ByteVec entries{0, 0, 0, tag, tag, tag};
-  entries.resize(entries.size() + padding, 0);
+  ByteVec entries(6 + padding, 0);
+  entries[3] = entries[4] = entries[5] = tag;
   return record(0x24, 0, 2, 1, entries);
 }
 

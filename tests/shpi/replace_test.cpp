@@ -235,7 +235,6 @@ TEST_F(ReplaceTest, ArgumentProblemsStopBeforeAnythingIsWritten) {
       {{"-r", "pics.fsh", "new.png", "TEXT"}, "-- 'TEXT' is no picture record: the image 'new.png' can't take its place",
        1},
       {{"-r", "pics.fsh", "broken.png", "ABCD"}, "-- unsupported or corrupt image 'broken.png'", 1},
-      {{"-r", "pics.fsh", "grey.png", "ABCD"}, "-- (PNG) image type is not PALETTE, RGB or RGB_ALPHA\n", 1},
       // A pack is not rebuilt as an SHPI file.
       {{"-r", "plain.viv", "new.png", "ABCD"}, "-- 'plain.viv' is no SHPI file", 1},
       {{"-r", "pics.fsh", "new.png"}, "unknown command or not enough parameters", 2},
@@ -244,7 +243,6 @@ TEST_F(ReplaceTest, ArgumentProblemsStopBeforeAnythingIsWritten) {
   const ByteVec original = picsfile(5, palette24(kGame));
   writebytes(dir / "pics.fsh", original);
   writebytes(dir / "broken.png", {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c'});
-  ASSERT_EQ(runpython("from PIL import Image\nImage.new('L', (4, 4)).save('grey.png')\n", dir.path()).status, 0);
   const ByteVec plain = bigfpack({{"ABCD", {1, 2, 3, 4}}});
   writebytes(dir / "plain.viv", plain);
   writepalettepng(dir, "new.png", 8, 8, kNew, framedindices(8, 8, 1));
@@ -259,23 +257,69 @@ TEST_F(ReplaceTest, ArgumentProblemsStopBeforeAnythingIsWritten) {
   }
 }
 
-// A picture reader's note is printed where it arises, and the command goes
-// on with the picture as far as it was read (here all zero).
-TEST_F(ReplaceTest, PictureReaderNotesArePrintedInTheirPlace) {
-  writebytes(dir / "pics.fsh", picsfile(5, palette24(kGame)));
-  // An 8x8 PCX header (maker 10, version 5, run-length coded, maxima 7 and
-  // 7) and 64 literal zeros, without the 769-byte palette tail.
-  ByteVec pcx(128 + 64, 0);
-  pcx[0] = 10;
-  pcx[1] = 5;
-  pcx[2] = 1;
-  pcx[3] = 8;
-  pcx[8] = 7;
-  pcx[10] = 7;
-  writebytes(dir / "nopal.pcx", pcx);
-  const RunResult r = run({"-r", "pics.fsh", "nopal.pcx", "ABCD"});
-  EXPECT_EQ(r.status, 0) << r.out;
-  expectinorder(r.out, {"reading data/image files..\n** unsupported PCX format! **\n", "creating new SHPI file"});
+// A picture that cannot be read stops the command before anything is
+// written, with the file and the reason (no blank picture stands in for
+// it); one cut inside its pixels is used as far as it goes, with a warning.
+TEST_F(ReplaceTest, UnreadablePicturesStopAndCutOnesWarn) {
+  const ByteVec original = picsfile(5, palette24(kGame));
+  python(dir, R"(from PIL import Image
+im = Image.new('RGB', (40, 30))
+im.putdata([((x * 7) % 256, (y * 9) % 256, (x * y) % 256) for y in range(30) for x in range(40)])
+im.save('whole.png')
+im.save('whole.gif')
+im.save('whole.bmp')
+im.save('whole.ppm')
+im.save('twoplanes.pcx')
+def cut(name, out, keep):
+    data = open(name, 'rb').read()
+    open(out, 'wb').write(data[:keep(len(data))])
+cut('whole.png', 'head.png', lambda n: 20)
+cut('whole.bmp', 'head.bmp', lambda n: 30)
+cut('whole.png', 'cut.png', lambda n: n * 2 // 3)
+cut('whole.gif', 'cut.gif', lambda n: n * 2 // 3)
+b = bytearray(open('whole.bmp', 'rb').read()); b[30] = 4; open('jpegcoded.bmp', 'wb').write(b)
+p = bytearray(open('twoplanes.pcx', 'rb').read()); p[65] = 2; open('twoplanes.pcx', 'wb').write(p)
+# a screen descriptor and the trailer: no image at all
+open('noimage.gif', 'wb').write(b'GIF89a' + bytes([1, 0, 1, 0, 0, 0, 0]) + b';')
+)");
+  ASSERT_EQ(runshell("cjpeg whole.ppm > whole.jpg && ppmtoilbm whole.ppm > whole.iff", dir.path()).status, 0);
+  python(dir, R"(
+data = open('whole.jpg', 'rb').read(); open('cut.jpg', 'wb').write(data[:len(data) * 2 // 3])
+data = open('whole.iff', 'rb').read(); open('nobody.iff', 'wb').write(data[:data.index(b'BODY')])
+)");
+  const struct {
+    const char* file;
+    const char* reason;
+  } refused[] = {
+      {"head.png", "the PNG header is damaged or cut short"},
+      {"head.bmp", "the file ends inside its header or palette"},
+      {"jpegcoded.bmp", "BMP of 24 bits with coding 4 is not supported"},
+      {"twoplanes.pcx", "PCX of 8 bits in 2 planes is not supported"},
+      {"noimage.gif", "the file holds no image"},
+      {"nobody.iff", "the file holds no picture (no BODY chunk)"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.file);
+    writebytes(dir / "pics.fsh", original);
+    const RunResult r = run({"-r", "pics.fsh", c.file, "ABCD"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find(std::string("-- unsupported or corrupt image '") + c.file + "': " + c.reason + "\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("creating new SHPI file"), std::string::npos) << r.out;
+    EXPECT_EQ(readbytes(dir / "pics.fsh"), original);
+  }
+  for (const char* file : {"cut.png", "cut.gif", "cut.jpg"}) {
+    SCOPED_TRACE(file);
+    writebytes(dir / "pics.fsh", original);
+    const RunResult r = run({"-r", "pics.fsh", file, "ABCD"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    expectinorder(r.out, {std::string("WARNING: image '") + file + "' ends early or is damaged", "successfully created"});
+  }
+  writebytes(dir / "pics.fsh", original);
+  const RunResult whole = run({"-r", "pics.fsh", "whole.jpg", "ABCD"});
+  EXPECT_EQ(whole.status, 0) << whole.out;
+  EXPECT_EQ(whole.out.find("WARNING: image"), std::string::npos) << whole.out;
 }
 
 TEST_F(ReplaceTest, NewRecordTakesItsTemplatesPlaceAndTheTemplateIsDropped) {
@@ -547,6 +591,106 @@ TEST_F(ReplaceTest, PathInsideANestedPackIsRefused) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("lies in a pack inside the pack 'outer.viv'"), std::string::npos) << r.out;
   EXPECT_EQ(readbytes(dir / "outer.viv"), outer);
+}
+
+// A shared palette of 16 entries, none of them black, found through the
+// palette search (no attachment): black pixels must go to one of those 16
+// entries, never to an entry beyond them (which a 0x7B record's game palette
+// lacks, and which a 4-bit record would cut to its transparent index 0).
+TEST_F(ReplaceTest, ASharedPaletteOfSixteenEntriesIsAllTheRemapChoosesFrom) {
+  std::vector<Rgb> game;
+  for (int i = 0; i < 16; ++i) game.push_back({40 + i * 13, 200 - i * 9, 30 + (i * 71) % 200});
+  // Old pictures: 8x8 framed by index 3; the 4-bit one packs two to a byte.
+  const std::vector<uint8_t> old8 = framedindices(8, 8, 3);
+  ByteVec old4;
+  for (size_t i = 0; i < old8.size(); i += 2) old4.push_back(static_cast<uint8_t>((old8[i] & 15) | (old8[i + 1] & 15) << 4));
+  writebytes(dir / "pics.fsh", shpifile("GIMX", {{"!pal", palette24(game)},
+                                                 {"PIC8", record(0x7B, 0, 8, 8, ByteVec(old8.begin(), old8.end()))},
+                                                 {"PIC4", record(0x40, 0, 8, 8, old4)}}));
+  // The new picture: framed by entry 0, black (entry 1) and other colours inside.
+  const std::vector<Rgb> colours = {{250, 250, 250}, {0, 0, 0}, {40, 200, 30}, {120, 90, 60}, {3, 5, 250}};
+  std::vector<uint8_t> idx(64);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x)
+      idx[static_cast<size_t>(y * 8 + x)] =
+          (x == 0 || y == 0 || x == 7 || y == 7) ? 0 : static_cast<uint8_t>(1 + (x + y) % 4);
+  writepalettepng(dir, "new.png", 8, 8, colours, idx);
+
+  const RunResult r = run({"-r", "pics.fsh", "new.png", "PIC8", "new.png", "PIC4"});
+  ASSERT_EQ(r.status, 0) << r.out;
+  const auto recs = records("pics.fsh");
+  const ShpiRecord* pic8 = findrecord(recs, "PIC8");
+  const ShpiRecord* pic4 = findrecord(recs, "PIC4");
+  ASSERT_TRUE(pic8 && pic4);
+  ASSERT_GE(pic8->bytes.size(), 16u + 64);
+  ASSERT_GE(pic4->bytes.size(), 16u + 32);
+  for (size_t i = 0; i < idx.size(); ++i) {
+    // The frame becomes the old border index 3, which nothing else gets.
+    const int expected = idx[i] == 0 ? 3 : nearestentry(game, 3, colours[idx[i]]);
+    EXPECT_EQ(pic8->bytes[16 + i], expected) << "0x7B pixel " << i;
+    const uint8_t packed = pic4->bytes[16 + i / 2];
+    EXPECT_EQ(i % 2 ? packed >> 4 : packed & 15, expected) << "0x40 pixel " << i;
+  }
+}
+
+// A 4-bit record names 16 entries. A picture of 45 colours that brings its
+// own palette ("-cp") is quantized to 15 colours and the transparent index 0
+// instead of having its indices cut to 4 bits, so the game shows (nearly)
+// its colours.
+TEST_F(ReplaceTest, ManyColoursIntoAFourBitRecordAreQuantizedNotCut) {
+  ByteVec attached(16 * 3, 0);
+  const ByteVec oldpixels(32, 0x22);  // all index 2
+  writebytes(dir / "pics.fsh",
+             shpifile("GIMX", {{"NIBS", withattachment(record(0x40, 0, 8, 8, oldpixels), record(0x24, 0, 16, 1, attached))}}));
+  // 15 well separated colours, each in three shades that the quantizer's
+  // colour bins (8 levels wide) do not tell apart.
+  std::vector<Rgb> colours;
+  for (int c = 0; c < 15; ++c)
+    for (int shade = 0; shade < 3; ++shade)
+      colours.push_back({(c % 3) * 96 + 16 + shade, (c / 3 % 3) * 96 + 16 + shade, (c / 9) * 160 + 32 + shade});
+  std::vector<uint8_t> idx(64);
+  for (size_t i = 0; i < idx.size(); ++i) idx[i] = static_cast<uint8_t>((i * 7) % colours.size());
+  writepalettepng(dir, "many.png", 8, 8, colours, idx);
+
+  const RunResult rp = run({"-cp", "pics.fsh", "outp.fsh", "many.png", "NIBS"});
+  ASSERT_EQ(rp.status, 0) << rp.out;
+  EXPECT_NE(rp.out.find("WARNING: 'NIBS' has more colours than its record can hold, reducing them to 16\n"),
+            std::string::npos)
+      << rp.out;
+  const auto recs = records("outp.fsh");
+  const ShpiRecord* nibs = findrecord(recs, "NIBS");
+  ASSERT_TRUE(nibs);
+  // The palette attachment follows the 32 pixel bytes: 16 entries of 3 bytes.
+  ASSERT_EQ(get24(nibs->bytes, 1), 48u);
+  ASSERT_GE(nibs->bytes.size(), 48u + 16 + 48);
+  int worst = 0;
+  for (size_t i = 0; i < idx.size(); ++i) {
+    const uint8_t packed = nibs->bytes[16 + i / 2];
+    const int index = i % 2 ? packed >> 4 : packed & 15;
+    for (int k = 0; k < 3; ++k)
+      worst = std::max(worst, std::abs(nibs->bytes[48 + 16 + index * 3 + static_cast<size_t>(k)] - colours[idx[i]][static_cast<size_t>(k)]));
+  }
+  EXPECT_LE(worst, 6);
+}
+
+// "-r" on an SHPI file in another folder rewrites that file, whichever
+// separator the path uses, and leaves nothing in the current folder.
+TEST_F(ReplaceTest, AFileInAnotherFolderIsRewrittenWhereItIs) {
+  fs::create_directories(dir / "sub" / "deeper");
+  writepalettepng(dir, "new.png", 32, 32, kNew, framedindices(32, 32, 3));
+  for (const std::string path : {"sub/pics.fsh", "sub\\deeper\\pics.fsh"}) {
+    SCOPED_TRACE(path);
+    const fs::path where = path.starts_with("sub/") ? dir / "sub" / "pics.fsh" : dir / "sub" / "deeper" / "pics.fsh";
+    const ByteVec original = picsfile(5, palette24(kGame));
+    writebytes(where, original);
+    const RunResult r = run({"-r", path, "new.png", "ABCD"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find(path + " successfully created\n"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(dir / "pics.fsh"));
+    const auto recs = readshpi(readbytes(where));
+    ASSERT_EQ(recs.size(), 3u);
+    EXPECT_EQ(get16(recs[0].bytes, 4), 32u);  // the new, smaller picture
+  }
 }
 
 // ---- The real sample files --------------------------------------------------------------

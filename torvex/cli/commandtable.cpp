@@ -1,12 +1,12 @@
 // The command table: each row is a word test, the least argument count and
 // the body, which hands the arguments to the commands layer. Rows are tried
 // in this order, and the order matters: "-compress" must come before the
-// create command, which takes every word beginning with "-c". The patch
-// maker ("-makepatch", before "-patch") and the face importer ("-face",
-// after "-d") take their places here when they come.
+// create command, which takes every word beginning with "-c".
 #include "dispatch.h"
 #include "torvex/commands/compress.h"
+#include "torvex/commands/faces.h"
 #include "torvex/commands/listextract.h"
+#include "torvex/commands/patch.h"
 #include "torvex/commands/replacecreate.h"
 #include "torvex/commands/updatedelete.h"
 #include "torvex/platform/platform.h"
@@ -54,13 +54,21 @@ int createbody(const Invocation& inv) {
              : kExitFailed;
 }
 
-// Nothing is patched: a script must not take the run for a success.
-int patchbody(const Invocation&) {
-  message("not implemented yet\n");
-  return kExitFailed;
+int makepatchbody(const Invocation& inv) { return makepatch(inv.args[2], inv.args[3], inv.args[4]); }
+
+// The game folder defaults to the current one.
+int patchbody(const Invocation& inv) { return applypatch(inv.args[2], inv.count() > 3 ? inv.args[3] : ""); }
+
+// The face numbers follow the game folder; "-face" takes no "-pal".
+int facebody(const Invocation& inv) {
+  const std::vector<std::string> numbers = inv.from(3);
+  return updatefaces(inv.args[2], numbers, {}, settings().transparency_option) ? kExitOk : kExitFailed;
 }
 
 constexpr Command kCommands[] = {
+    // The patch-info file, the patch and the reference folder: all three or
+    // the unknown-command line.
+    {words::makepatch, 5, false, makepatchbody},
     {words::patch, 3, false, patchbody},
     // A missing destination still runs the body, which says so.
     {words::compress, 3, false, [](const Invocation& inv) { return compressfile(inv.at(2), inv.at(3)); }},
@@ -69,6 +77,7 @@ constexpr Command kCommands[] = {
     {words::create, 6, true, createbody},
     {words::update, 4, false, updatebody},
     {words::remove, 3, false, deletebody},
+    {words::face, 4, false, facebody},
     {words::list, 3, false, listbody},
     {words::extract, 3, false, extractbody},
 };

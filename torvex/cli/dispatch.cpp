@@ -52,6 +52,7 @@ int createoptions(std::string_view word) {
 }
 
 namespace words {
+bool makepatch(std::string_view word) { return nameequal(word, "-makepatch"); }
 bool patch(std::string_view word) { return nameequal(word, "-patch"); }
 bool compress(std::string_view word) { return nameequal(word, "-compress"); }
 bool decompress(std::string_view word) { return nameequal(word, "-decompress"); }
@@ -60,6 +61,7 @@ bool replace(std::string_view word) { return nameequal(word, "-r") || nameequal(
 bool create(std::string_view word) { return word.size() >= 2 && word[0] == '-' && (word[1] == 'c' || word[1] == 'C'); }
 bool update(std::string_view word) { return nameequal(word, "-p") || nameequal(word, "-p1"); }
 bool remove(std::string_view word) { return nameequal(word, "-d"); }
+bool face(std::string_view word) { return nameequal(word, "-face"); }
 bool list(std::string_view word) { return nameequal(word, "-list") || nameequal(word, "-l"); }
 bool extract(std::string_view word) {
   ExtractMode mode;
@@ -74,8 +76,7 @@ bool extractmode(std::string_view word, ExtractMode& mode) {
     ExtractMode mode;
   };
   // "-u" writes members as they are (no picture format); the others convert
-  // pictures, "-e" to PNG. JPEG is a word although it cannot be written: its
-  // command ends at the first picture, with the save dispatch's refusal.
+  // pictures, "-e" to PNG. JPEG's word is "-ejpg" alone ("-ejpeg" is unknown).
   static constexpr Row kRows[] = {
       {"-unpack", "-u", {0, -2}},
       {"-extract", "-e", {1, kFormatPng}},

@@ -39,6 +39,7 @@ struct Command {
 
 // The word tests of the command table.
 namespace words {
+bool makepatch(std::string_view word);
 bool patch(std::string_view word);
 bool compress(std::string_view word);
 bool decompress(std::string_view word);
@@ -46,6 +47,7 @@ bool replace(std::string_view word);   // "-r", "-rp"
 bool create(std::string_view word);    // any word beginning "-c" or "-C"
 bool update(std::string_view word);    // "-p", "-p1"
 bool remove(std::string_view word);    // "-d"
+bool face(std::string_view word);      // "-face"
 bool list(std::string_view word);
 bool extract(std::string_view word);   // a word of the extraction table
 }  // namespace words

@@ -3,6 +3,7 @@
 #include "listextract.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 
 #include "common.h"
@@ -120,6 +121,40 @@ class WrittenNames {
   std::unordered_map<std::string, std::string> written_;  // folded name -> as written
 };
 
+// True when the directory was read from an SHPI file.
+bool shpidirectory(DirArray& directory) {
+  PackEntry* owner = directory.head().parent;
+  uint8_t magic[3] = {};
+  const bool shpi = owner && openlist(owner, 0) && readlist(*owner, magic, 3) && std::memcmp(magic, "SHP", 3) == 0;
+  if (owner) seeklist(*owner, 0, 0);
+  return shpi;
+}
+
+// Runs `step` (true: done) for one member of `directory`. An SHPI file
+// whose header promises more bytes than the file holds has records that lie
+// outside it: the others are still shown and extracted, and a member that
+// needs such a record (its own bytes, or the palette it takes) is named
+// with a warning and skipped (false). Elsewhere such a fault ends the
+// command, and the commands that rewrite the file still refuse it.
+template <class Step>
+bool insideshpi(DirArray& directory, bool shpi, PackEntry& member, Step&& step) {
+  if (!shpi) return step();
+  try {
+    return step();
+  } catch (const ListFault& fault) {
+    const PackEntry* owner = directory.head().parent;
+    if (fault.kind != ListFault::kOutside || !owner || fault.container != owner->name) throw;
+    closelist(member, false);
+    if (fault.member == member.name)
+      message("WARNING: '%s' lies outside the SHPI file (offset %d, size %d, file %d bytes), skipped\n",
+              member.name.c_str(), fault.offset, fault.size, fault.containersize);
+    else
+      message("WARNING: '%s' needs '%s', which lies outside the SHPI file, skipped\n", member.name.c_str(),
+              fault.member.c_str());
+    return false;
+  }
+}
+
 }  // namespace
 
 int16_t writemember(const PackEntry& member, std::span<const uint8_t> content, int picture, int format) {
@@ -154,12 +189,14 @@ int listpack(std::string_view path) {
     if (!pack) return kExitFailed;
     message("Directory '%s'\n", argument.c_str());
     int status = kExitOk;
+    const bool shpi = shpidirectory(*pack.directory);
     for (PackEntry& m : pack.directory->members()) {
-      if (!loadandshow(m, pack.filesize)) {
-        status = kExitFailed;
-        continue;
-      }
-      closelist(m, false);
+      const bool shown = insideshpi(*pack.directory, shpi, m, [&m, &pack] {
+        if (!loadandshow(m, pack.filesize)) return false;
+        closelist(m, false);
+        return true;
+      });
+      if (!shown) status = kExitFailed;
     }
     freedir(pack.directory, true);
     return status;
@@ -179,37 +216,41 @@ int extractpack(std::string_view path, std::span<const std::string> names, int p
     std::vector<bool> matched(names.size(), false);
     WrittenNames written;
     int status = kExitOk;
+    const bool shpi = shpidirectory(*pack.directory);
     for (PackEntry& m : pack.directory->members()) {
       bool selected = names.empty();
       for (size_t i = 0; i < names.size(); ++i) {
         if (nameequal(names[i], m.name)) selected = matched[i] = true;
       }
       if (!selected) continue;
-      const Block content = loadandshow(m, pack.filesize);
-      if (!content) {
-        status = kExitFailed;
-        continue;
-      }
-      const bool aspicture = picture && m.contentkind() != kContentPlain;
-      const std::string output = aspicture ? imagefilename(static_cast<int16_t>(format), m.name.c_str()) : m.name;
-      if (picture && !aspicture) {
-        message("Not an image file!\n");
-      } else if (!output.empty() && staysinside(output) && writereplaces(output.c_str(), packfile.c_str())) {
-        message("refused to write '%s': it is the packfile being read\n", output.c_str());
-        status = kExitFailed;
-      } else {
-        const std::string earlier = output.empty() ? std::string{} : written.replaced(output);
-        if (!writemember(m, content.span(), picture, format)) {
-          status = kExitFailed;
-        } else if (!output.empty()) {
-          if (!earlier.empty())
-            message("WARNING: '%s' was written over '%s': the names differ only in letter case, which this file "
-                    "system does not tell apart\n",
-                    output.c_str(), earlier.c_str());
-          written.add(output);
+      const bool done = insideshpi(*pack.directory, shpi, m, [&] {
+        const Block content = loadandshow(m, pack.filesize);
+        if (!content) return false;
+        bool ok = true;
+        const bool aspicture = picture && m.contentkind() != kContentPlain;
+        const std::string output =
+            aspicture ? imagefilename(static_cast<int16_t>(format), m.name.c_str()) : m.name;
+        if (picture && !aspicture) {
+          message("Not an image file!\n");
+        } else if (!output.empty() && staysinside(output) && writereplaces(output.c_str(), packfile.c_str())) {
+          message("refused to write '%s': it is the packfile being read\n", output.c_str());
+          ok = false;
+        } else {
+          const std::string earlier = output.empty() ? std::string{} : written.replaced(output);
+          if (!writemember(m, content.span(), picture, format)) {
+            ok = false;
+          } else if (!output.empty()) {
+            if (!earlier.empty())
+              message("WARNING: '%s' was written over '%s': the names differ only in letter case, which this "
+                      "file system does not tell apart\n",
+                      output.c_str(), earlier.c_str());
+            written.add(output);
+          }
         }
-      }
-      closelist(m, false);
+        closelist(m, false);
+        return ok;
+      });
+      if (!done) status = kExitFailed;
     }
     freedir(pack.directory, true);
     // Names that matched nothing, once each, after everything else.

@@ -74,6 +74,10 @@ class RebuildLines : public RebuildEvents {
       case RecordNote::kRemapping:
         message("palettes are different, remapping...\n");
         break;
+      case RecordNote::kFewerColours:
+        message("WARNING: '%s' has more colours than its record can hold, reducing them to %d\n", note.name.c_str(),
+                note.colours);
+        break;
     }
   }
   void replacing(const Image& input) override {
@@ -194,7 +198,13 @@ std::vector<Image> readshpiinputs(std::span<const std::string> texts, DirArray& 
     } else {
       const ImageResult loaded = loadimage(input, bytes.span());
       passon(loaded);
+      // A picture that cannot be read stops the command: nothing stands in
+      // for it, and nothing has been written yet.
+      if (!loaded && !loaded.unreadable.empty())
+        fatal("unsupported or corrupt image '%s': %s", file.c_str(), loaded.unreadable.c_str());
       if (!loaded) fatal("unsupported or corrupt image '%s'", file.c_str());
+      if (loaded.cutshort)
+        message("WARNING: image '%s' ends early or is damaged: the missing pixels are black\n", file.c_str());
       passon(completeimage(input));
       bytes = Block{};
       input.isData = 0;
@@ -293,8 +303,8 @@ int replaceshpi(std::span<const std::string> list, bool new_palette, std::span<c
 
   const int options = new_palette ? kShpiNewPalette : 0;
   if (pack.empty()) {
-    // A plain SHPI file: the rebuilt file goes to the current folder.
-    return createshpi(list, "", options, name.c_str(), user_palette, transparency) ? kExitOk : kExitFailed;
+    // A plain SHPI file, in whatever folder: the rebuilt file takes its place.
+    return createshpi(list, "", options, path.c_str(), user_palette, transparency) ? kExitOk : kExitFailed;
   }
 
   // Into a pack: the rebuilt file is made in a private folder under the

@@ -108,7 +108,8 @@ class WriteLines : public PackWriteEvents {
   bool dots_;
 };
 
-// Rewrites the pack, or ends the command saying why not.
+}  // namespace
+
 void writeorstop(PackForWrite& target) {
   WriteLines lines(target.layout == WriteLayout::kFst);
   const PackWriteResult result = writepack(target, lines);
@@ -134,8 +135,6 @@ void writeorstop(PackForWrite& target) {
   }
   fatal("couldn't rename '%s' -> '%s'", result.temporary.c_str(), path);
 }
-
-}  // namespace
 
 std::string joinpackpath(std::string_view basedir, std::string_view pack) {
   std::string path(basedir);
@@ -193,6 +192,13 @@ bool updatepack(std::string_view basedir, std::string_view pack, std::span<const
   writeorstop(target);
   report("packfile '%s' updated successfully\n", path.c_str());
   return true;
+}
+
+bool checkpack(std::string_view pack) {
+  const std::string path(pack);
+  requirepack(path);
+  PackForWrite target;
+  return openorsay(path, 0, target);
 }
 
 bool deletepack(std::string_view basedir, std::string_view pack, std::span<const std::string> names) {

@@ -1,5 +1,9 @@
-// BMP: uncompressed 8-bit and 24-bit pictures, rows bottom first, each
-// padded to a multiple of 4 bytes.
+// BMP: palette pictures of 1, 4 and 8 bits (uncompressed, or run-length
+// coded with RLE8 and RLE4), and truecolour pictures of 16 bits (5-5-5, or
+// any masks given as bit fields), 24 bits and 32 bits (opacity only where a
+// mask names it). Rows bottom first, or top first when the height is
+// negative; each padded to a multiple of 4 bytes.
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -11,30 +15,56 @@ namespace torvex {
 
 namespace {
 
+enum Compression : uint32_t { kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kAlphaBitFields = 6 };
+
 struct BmpHeader {
+  uint32_t size = 0;
   int width = 0;
   int height = 0;
   bool topdown = false;
   int bits = 0;
+  uint32_t compression = kRgb;
   int entrybytes = 0;  // bytes of one palette entry
   int colours = 0;     // palette entries stored in the file
+  uint32_t masks[4] = {};  // red, green, blue, alpha of 16- and 32-bit pixels
+  bool alpha = false;      // the alpha mask counts
 };
 
-// Reads the information header; false when the picture is refused.
-// Headers of 108 and 124 bytes (what most current programs write) begin
-// with the 40-byte layout and are read as it.
-bool readheader(ByteReader& in, uint32_t headersize, BmpHeader& h) {
-  const bool extended = headersize == 108 || headersize == 124;
-  if (headersize < 12 || (headersize > 64 && !extended)) return false;
-  const size_t start = in.pos() - 4;
-  if (headersize == 12) {
+// One channel of a bit-field pixel, scaled to 8 bits (rounded down, as the
+// common decoders do).
+struct Channel {
+  uint32_t mask = 0;
+  int shift = 0;
+  uint32_t max = 0;
+
+  explicit Channel(uint32_t m) : mask(m) {
+    if (!m) return;
+    shift = std::countr_zero(m);
+    max = m >> shift;
+  }
+  uint8_t operator()(uint32_t pixel) const {
+    if (!max) return 0;
+    const uint64_t v = (pixel & mask) >> shift;
+    return static_cast<uint8_t>(v * 255 / max);
+  }
+};
+
+// Reads the information header; false, with the reason, when the picture
+// is refused. Windows headers of 40 bytes and their later forms (52, 56,
+// 108, 124) share their first 40 bytes; the OS/2 headers are 12 bytes, or
+// 16 to 64 in their second version.
+bool readheader(ByteReader& in, BmpHeader& h, ImageResult& result) {
+  const size_t start = in.pos();
+  h.size = in.u32le();
+  const uint32_t size = h.size;
+  if (size == 12) {
     h.width = in.u16le();
     h.height = in.u16le();
-    if (in.u16le() != 1) return false;
+    if (in.u16le() != 1) return unreadable(result, "BMP with more than one plane");
     h.bits = in.u16le();
     h.entrybytes = 3;
-    h.colours = 256;
-  } else if (headersize == 40 || headersize == 64 || extended) {
+    h.colours = h.bits <= 8 ? 1 << h.bits : 0;
+  } else if (size == 16 || size == 40 || size == 52 || size == 56 || size == 64 || size == 108 || size == 124) {
     // Sizes beyond 16 bits are refused rather than cut to their low bits.
     const uint32_t width = in.u32le();
     h.width = width > 0x7FFF ? 0 : static_cast<int>(width);
@@ -45,15 +75,98 @@ bool readheader(ByteReader& in, uint32_t headersize, BmpHeader& h) {
     h.height = rows > 0x7FFF ? 0 : static_cast<int>(rows);
     in.skip(2);  // planes
     h.bits = in.u16le();
-    if (in.u32le() != 0) return false;  // run-length and bit-field layouts are not read
-    in.skip(12);                        // image size, resolutions
-    h.colours = static_cast<int>(in.u32le() & 0xFFFF);
-    if (h.colours == 0) h.colours = 256;
+    if (size >= 20) h.compression = in.u32le();
+    if (size >= 36) {
+      in.skip(12);  // image size, resolutions
+      h.colours = static_cast<int>(in.u32le() & 0xFFFF);
+    }
+    if (h.colours == 0 && h.bits <= 8) h.colours = 1 << h.bits;
     h.entrybytes = 4;
+    // OS/2's second header uses 3 and 4 for its own codings.
+    if (size == 16 || size == 64) {
+      if (h.compression >= kBitFields) return unreadable(result, "OS/2 BMP coding is not supported");
+    } else if (size >= 52) {
+      in.seek(start + 40);
+      for (int k = 0; k < (size >= 56 ? 4 : 3); ++k) h.masks[k] = in.u32le();
+    }
+  } else {
+    return unreadable(result, format("BMP header of %u bytes is not supported", size));
   }
-  in.seek(start + headersize);
-  if (h.bits != 8 && h.bits != 24) return false;
-  return h.width > 0 && h.width <= 0x7FFF && h.height > 0 && h.height <= 0x7FFF;
+  in.seek(start + size);
+
+  const bool fields = h.compression == kBitFields || h.compression == kAlphaBitFields;
+  if (fields && h.size == 40) {
+    // The masks follow a 40-byte header.
+    for (int k = 0; k < (h.compression == kAlphaBitFields ? 4 : 3); ++k) h.masks[k] = in.u32le();
+  }
+  const bool supported = (h.compression == kRgb && (h.bits == 1 || h.bits == 4 || h.bits == 8 || h.bits == 16 ||
+                                                     h.bits == 24 || h.bits == 32)) ||
+                         (h.compression == kRle8 && h.bits == 8) || (h.compression == kRle4 && h.bits == 4) ||
+                         (fields && (h.bits == 16 || h.bits == 32));
+  if (!supported)
+    return unreadable(result, format("BMP of %d bits with coding %u is not supported", h.bits, h.compression));
+  if (h.compression == kRgb && h.bits == 16) {
+    h.masks[0] = 0x7C00, h.masks[1] = 0x03E0, h.masks[2] = 0x001F, h.masks[3] = 0;
+  } else if (h.compression == kRgb && h.bits == 32) {
+    h.masks[0] = 0xFF0000, h.masks[1] = 0xFF00, h.masks[2] = 0xFF, h.masks[3] = 0;
+  }
+  // Windows ignores an alpha mask unless the pixels are bit fields.
+  h.alpha = fields && h.masks[3] != 0 && (h.compression == kAlphaBitFields || h.size >= 56);
+  if ((h.compression == kRle8 || h.compression == kRle4) && h.topdown)
+    return unreadable(result, "run-length BMP stored top row first");
+  if (h.width <= 0 || h.width > 0x7FFF || h.height <= 0 || h.height > 0x7FFF)
+    return unreadable(result, "BMP picture size out of range");
+  return true;
+}
+
+void putindex(Image& image, size_t at, uint8_t index) {
+  const Rgba& c = image.palette[index];
+  image.indexed[at] = index;
+  uint8_t* p = image.rgb.get() + at * 3;
+  p[0] = c.r;
+  p[1] = c.g;
+  p[2] = c.b;
+}
+
+// RLE8 and RLE4 from the start of `data`, rows bottom first. Pixels that no
+// run reaches keep index 0. True when the data ended before the picture did.
+bool decoderle(Image& image, const BmpHeader& h, std::span<const uint8_t> data) {
+  ByteReader in(data);
+  const bool four = h.compression == kRle4;
+  int x = 0, y = 0;  // y counts file rows, from the bottom
+  auto put = [&](uint8_t index) {
+    if (x < h.width && y < h.height) putindex(image, static_cast<size_t>(h.height - 1 - y) * h.width + x, index);
+    ++x;
+  };
+  while (y < h.height) {
+    if (in.remaining() < 2) return true;
+    const int count = in.u8();
+    const uint8_t value = in.u8();
+    if (count > 0) {
+      for (int k = 0; k < count; ++k) put(four ? (k & 1 ? value & 15 : value >> 4) : value);
+      continue;
+    }
+    if (value == 0) {  // end of the row
+      x = 0;
+      ++y;
+    } else if (value == 1) {  // end of the picture
+      return false;
+    } else if (value == 2) {  // move right and up
+      if (in.remaining() < 2) return true;
+      x += in.u8();
+      y += in.u8();
+    } else {  // `value` pixels as they are, padded to a whole 16-bit word
+      const size_t bytes = four ? (value + 1) / 2 : value;
+      if (in.remaining() < bytes) return true;
+      const auto literal = in.bytes(bytes);
+      for (int k = 0; k < value; ++k) put(four ? (k & 1 ? literal[k / 2] & 15 : literal[k / 2] >> 4) : literal[k]);
+      if (bytes & 1) {
+        if (in.atend()) return true;
+        in.skip(1);
+      }
+    }
+  }
+  return false;
 }
 
 int readbody(Image& image, std::span<const uint8_t> bytes, ImageResult& result) {
@@ -61,52 +174,83 @@ int readbody(Image& image, std::span<const uint8_t> bytes, ImageResult& result) 
   ByteReader in(bytes);
   in.skip(10);
   const uint32_t pixeloffset = in.u32le();
-  const uint32_t headersize = in.u32le();
   BmpHeader h;
-  if (!readheader(in, headersize, h)) return 0;
+  if (!readheader(in, h, result)) return 0;
 
-  int64_t gap = static_cast<int64_t>(pixeloffset) - headersize - 14;
-  if (h.bits == 8) {
+  const bool indexed = h.bits <= 8;
+  if (indexed) {
     for (Rgba& c : image.palette) c = Rgba{0, 0, 0, 255};
-    for (int i = 0; i < h.colours; ++i) {
+    int entries = h.colours;
+    // OS/2's first header has no count: its palette fills the room before
+    // the pixels, as many entries as the depth has.
+    if (h.size == 12 && pixeloffset >= in.pos()) entries = std::min<int64_t>(entries, (pixeloffset - in.pos()) / 3);
+    for (int i = 0; i < entries; ++i) {
       const auto e = in.bytes(static_cast<size_t>(h.entrybytes));
       if (i < 256) image.palette[i] = Rgba{e[2], e[1], e[0], 255};
     }
-    gap -= static_cast<int64_t>(h.colours) * h.entrybytes;
   }
-  if (gap < 0) return 0;
-  in.skip(static_cast<size_t>(gap));
+  if (pixeloffset < in.pos()) return unreadable(result, "BMP pixels start inside the palette");
+  in.seek(pixeloffset);
 
-  const int pixelbytes = h.bits / 8;
-  const size_t rowbytes = static_cast<size_t>(h.width) * pixelbytes;
+  const bool rle = h.compression == kRle8 || h.compression == kRle4;
+  const size_t rowbytes = (static_cast<size_t>(h.width) * h.bits + 7) / 8;
   const size_t stride = (rowbytes + 3) & ~size_t{3};
   // Every row must be there (the last one may lack its pad bytes).
-  if (in.remaining() < stride * (h.height - 1) + rowbytes) return 0;
+  if (!rle && in.remaining() < stride * (h.height - 1) + rowbytes)
+    return unreadable(result, "the file ends inside its pixel data");
+  // A run pair yields at most 255 pixels: a header claiming far more than
+  // the data could hold (allowing for generous skips) is not worth the memory.
+  if (rle && static_cast<uint64_t>(h.width) * h.height > (in.remaining() + 2) * uint64_t{32640})
+    return unreadable(result, "the BMP header claims more pixels than the file holds");
 
-  if (!prepareimage(image, h.bits == 8 ? 3 : 2, h.width, h.height, result)) return 0;
+  if (!prepareimage(image, indexed ? 3 : 2, h.width, h.height, result)) return 0;
+  if (rle) {
+    result.cutshort = decoderle(image, h, in.rest());
+    return 1;
+  }
+  const Channel red(h.masks[0]), green(h.masks[1]), blue(h.masks[2]), alpha(h.masks[3]);
+  if (h.alpha) {
+    image.alpha.reset(static_cast<uint8_t*>(allocmem(static_cast<int32_t>(h.width * h.height))));
+  }
+  bool anyalpha = false;
   const uint8_t* data = bytes.data() + in.pos();
-  uint8_t* rgb = image.rgb.get();
   for (int y = 0; y < h.height; ++y) {
     const int filerow = h.topdown ? y : h.height - 1 - y;
     const uint8_t* src = data + stride * filerow;
-    uint8_t* dst = rgb + static_cast<size_t>(y) * h.width * 3;
-    if (h.bits == 8) {
-      uint8_t* idx = image.indexed.get() + static_cast<size_t>(y) * h.width;
-      for (int x = 0; x < h.width; ++x) {
-        const Rgba& c = image.palette[src[x]];
-        idx[x] = src[x];
-        dst[x * 3] = c.r;
-        dst[x * 3 + 1] = c.g;
-        dst[x * 3 + 2] = c.b;
-      }
-    } else {
-      for (int x = 0; x < h.width; ++x) {
-        dst[x * 3] = src[x * 3 + 2];
-        dst[x * 3 + 1] = src[x * 3 + 1];
-        dst[x * 3 + 2] = src[x * 3];
+    const size_t first = static_cast<size_t>(y) * h.width;
+    uint8_t* dst = image.rgb.get() + first * 3;
+    for (int x = 0; x < h.width; ++x) {
+      switch (h.bits) {
+        case 1:
+          putindex(image, first + x, (src[x / 8] >> (7 - x % 8)) & 1);
+          break;
+        case 4:
+          putindex(image, first + x, x & 1 ? src[x / 2] & 15 : src[x / 2] >> 4);
+          break;
+        case 8:
+          putindex(image, first + x, src[x]);
+          break;
+        case 24:
+          dst[x * 3] = src[x * 3 + 2];
+          dst[x * 3 + 1] = src[x * 3 + 1];
+          dst[x * 3 + 2] = src[x * 3];
+          break;
+        default: {
+          const uint32_t p = h.bits == 16 ? peek16le(src + x * 2) : peek32le(src + x * 4);
+          dst[x * 3] = red(p);
+          dst[x * 3 + 1] = green(p);
+          dst[x * 3 + 2] = blue(p);
+          if (h.alpha) {
+            image.alpha[first + x] = alpha(p);
+            anyalpha |= image.alpha[first + x] != 0;
+          }
+        }
       }
     }
   }
+  // Writers that name an alpha mask but leave it empty mean an opaque
+  // picture, not an invisible one.
+  if (h.alpha && !anyalpha) image.alpha.reset();
   return 1;
 }
 
@@ -125,7 +269,10 @@ int readbmp(Image& image, std::span<const uint8_t> bytes, ImageResult& result) {
   try {
     return readbody(image, bytes, result);
   } catch (const ParseError&) {
-    return 0;
+    image.rgb.reset();
+    image.indexed.reset();
+    image.alpha.reset();
+    return unreadable(result, "the file ends inside its header or palette");
   }
 }
 

@@ -182,17 +182,18 @@ uint8_t GifDecoder::nextpixel() {
 int GifDecoder::readimage(Image& image, int transparent, ImageResult& result) {
   uint8_t descriptor[9];
   in_.read(descriptor);
-  if (endofdata()) return 0;
+  if (endofdata()) return unreadable(result, "the file ends inside the image descriptor");
   const int width = descriptor[4] | descriptor[5] << 8;
   const int height = descriptor[6] | descriptor[7] << 8;
   const bool interlaced = descriptor[8] & 0x40;
   if (descriptor[8] & 0x80) readtable(2 << (descriptor[8] & 7));
   const int mincodesize = in_.u8();
-  if (endofdata() || mincodesize < 2 || mincodesize > 11) return 0;
+  if (endofdata()) return unreadable(result, "the file ends before the image data");
+  if (mincodesize < 2 || mincodesize > 11) return unreadable(result, format("LZW code size %d", mincodesize));
   // The record holds sizes as signed 16-bit values.
   if (width == 0 || height == 0 || width > 32767 || height > 32767 ||
       static_cast<int64_t>(width) * height > kMaxPixels)
-    return 0;
+    return unreadable(result, format("unsupported picture size %dx%d", width, height));
 
   prefix_ = allocarray<uint16_t>(kMaxCodes);
   suffix_ = allocarray<uint8_t>(kMaxCodes);
@@ -237,6 +238,8 @@ int GifDecoder::readimage(Image& image, int transparent, ImageResult& result) {
     }
     if (row >= height) break;
   }
+  // The file ended before the last pixel: what was there is kept.
+  if (endofdata()) result.cutshort = true;
   if (transparent >= 0) image.palette[transparent].a = 0;
   return transparent;
 }
@@ -250,7 +253,7 @@ int GifDecoder::read(Image& image, ImageResult& result) {
   int transparent = -1;
   for (;;) {
     const uint8_t b = in_.u8();
-    if (endofdata() || b == 0x3B) return 0;
+    if (endofdata() || b == 0x3B) return unreadable(result, "the file holds no image");
     if (b == 0x21) {
       const uint8_t label = in_.u8();
       uint8_t first[255] = {};

@@ -1,6 +1,7 @@
 // IFF ILBM pictures (interleaved bitplanes, optionally ByteRun1-compressed):
 // 1 to 8 planes with a colour map, extra half-brite, hold-and-modify with 6
-// or 8 planes, and per-row palettes from a PCHG chunk. All numbers are
+// or 8 planes, per-row palettes from a PCHG chunk, and deep pictures of 24
+// planes (8 each for red, green, blue) or 32 (and 8 for opacity). All numbers are
 // big-endian. Every length in the file is untrusted: chunks, runs and palette
 // changes are clipped to the bytes that are really there.
 #include <algorithm>
@@ -158,7 +159,7 @@ class PlaneReader {
 
   // ORs `bit` into the pixels of `row` for one plane row of `bytes` bytes
   // (`bit` 0 reads and drops the row, as for a mask plane).
-  bool read(uint8_t* row, int bytes, uint8_t bit) {
+  bool read(uint32_t* row, int bytes, uint32_t bit) {
     int at = 0;
     while (at < bytes) {
       if (in_.atend()) return false;
@@ -185,9 +186,9 @@ class PlaneReader {
   }
 
  private:
-  static void put(uint8_t* row, int at, uint8_t v, uint8_t bit) {
+  static void put(uint32_t* row, int at, uint8_t v, uint32_t bit) {
     if (!v || !bit) return;
-    uint8_t* p = row + at * 8;
+    uint32_t* p = row + at * 8;
     for (int k = 0; k < 8; ++k)
       if (v & (0x80 >> k)) p[k] |= bit;
   }
@@ -206,46 +207,65 @@ void halfbrite(Palette& palette) {
 
 int readbody(Image& image, const Header& h, uint16_t viewmode, MemPtr<Palette[]>& rows,
              std::span<const uint8_t> body, ImageResult& result) {
-  if (h.width == 0 || h.height == 0 || h.planes == 0) return 0;
-  // More than 8 planes is a truecolour ILBM, which is not read; the record
-  // holds sizes as signed 16-bit values.
-  if (h.planes > 8 || h.width > 32767 || h.height > 32767 ||
-      static_cast<int64_t>(h.width) * h.height > kMaxPixels)
-    return 0;
+  if (h.width == 0 || h.height == 0 || h.planes == 0) return unreadable(result, "the ILBM picture has no pixels");
+  const bool deep = h.planes == 24 || h.planes == 32;
+  if (h.planes > 8 && !deep) return unreadable(result, format("ILBM of %d planes is not supported", h.planes));
+  // The record holds sizes as signed 16-bit values.
+  if (h.width > 32767 || h.height > 32767 || static_cast<int64_t>(h.width) * h.height > kMaxPixels)
+    return unreadable(result, "ILBM picture size out of range");
 
-  enum { Plain, HalfBrite, Ham6, Ham8 } mode = Plain;
+  enum { Plain, HalfBrite, Ham6, Ham8, Deep } mode = Plain;
   const bool ham = viewmode & kHoldAndModify;
   if (h.planes == 6) mode = ham ? Ham6 : HalfBrite;
   if (h.planes == 8 && ham) mode = Ham8;
+  if (deep) mode = Deep;
   if (mode == HalfBrite) {
     halfbrite(image.palette);
     if (rows)
       for (int y = 0; y < h.height; ++y) halfbrite(rows[y]);
   }
 
-  if (!prepareimage(image, 3, h.width, h.height, result)) return 0;
+  // Hold-and-modify, per-row palettes and deep pixels are colours, not
+  // indices into the one palette: such pictures are truecolour, and reach
+  // the games through the same quantizing as any other.
+  const bool truecolour = mode == Ham6 || mode == Ham8 || mode == Deep || rows;
+  if (!prepareimage(image, truecolour ? 2 : 3, h.width, h.height, result)) return 0;
+  if (h.planes == 32) image.alpha.reset(static_cast<uint8_t*>(allocmem(h.width * h.height)));
   const Palette kept = image.palette;
-  Bytes rowbuffer(static_cast<uint8_t*>(allocmem(h.width + 15)));
-  uint8_t* pixels = rowbuffer.get();
+  std::vector<uint32_t> pixels(static_cast<size_t>(h.width) + 15);
   // Plane rows are stored in whole 16-bit words.
   const int rowbytes = (h.width + 15) / 16 * 2;
   PlaneReader reader(body, h.compression != 0);
 
   for (int y = 0; y < h.height; ++y) {
-    std::memset(pixels, 0, h.width + 15);
+    std::fill(pixels.begin(), pixels.end(), 0);
     bool complete = true;
-    for (int k = 0; k < h.planes && complete; ++k) complete = reader.read(pixels, rowbytes, static_cast<uint8_t>(1 << k));
-    if (complete && h.masking == 1) complete = reader.read(pixels, rowbytes, 0);
-    if (!complete) break;
+    for (int k = 0; k < h.planes && complete; ++k) complete = reader.read(pixels.data(), rowbytes, uint32_t{1} << k);
+    if (complete && h.masking == 1) complete = reader.read(pixels.data(), rowbytes, 0);
+    if (!complete) {
+      // The BODY ends early: the rows read so far are kept, the rest black.
+      result.cutshort = true;
+      break;
+    }
 
     if (rows) image.palette = rows[y];
     const Palette& pal = image.palette;
-    uint8_t* indexed = image.indexed.get() + static_cast<size_t>(y) * h.width;
     uint8_t* rgb = image.rgb.get() + static_cast<size_t>(y) * h.width * 3;
+    if (mode == Deep) {
+      for (int x = 0; x < h.width; ++x) {
+        const uint32_t p = pixels[x];
+        rgb[3 * x] = static_cast<uint8_t>(p);
+        rgb[3 * x + 1] = static_cast<uint8_t>(p >> 8);
+        rgb[3 * x + 2] = static_cast<uint8_t>(p >> 16);
+        if (image.alpha) image.alpha[static_cast<size_t>(y) * h.width + x] = static_cast<uint8_t>(p >> 24);
+      }
+      continue;
+    }
     if (mode == Plain || mode == HalfBrite) {
+      uint8_t* indexed = truecolour ? nullptr : image.indexed.get() + static_cast<size_t>(y) * h.width;
       for (int x = 0; x < h.width; ++x) {
         const Rgba& c = pal[pixels[x]];
-        indexed[x] = pixels[x];
+        if (indexed) indexed[x] = static_cast<uint8_t>(pixels[x]);
         rgb[3 * x] = c.r;
         rgb[3 * x + 1] = c.g;
         rgb[3 * x + 2] = c.b;
@@ -256,7 +276,7 @@ int readbody(Image& image, const Header& h, uint16_t viewmode, MemPtr<Palette[]>
     const int low = (1 << shift) - 1;
     uint8_t r = 0, g = 0, b = 0;
     for (int x = 0; x < h.width; ++x) {
-      const int v = pixels[x];
+      const int v = static_cast<int>(pixels[x]);
       const int value = v & low;
       const uint8_t level = static_cast<uint8_t>(mode == Ham6 ? value * 17 : value << 2);
       switch (v >> shift) {
@@ -275,6 +295,11 @@ int readbody(Image& image, const Header& h, uint16_t viewmode, MemPtr<Palette[]>
     }
   }
   image.palette = kept;
+  // An opacity plane left empty means an opaque picture.
+  if (image.alpha) {
+    const size_t count = static_cast<size_t>(h.width) * h.height;
+    if (std::all_of(image.alpha.get(), image.alpha.get() + count, [](uint8_t a) { return a == 0; })) image.alpha.reset();
+  }
   return -1;
 }
 
@@ -286,7 +311,7 @@ int readilbm(Image& image, std::span<const uint8_t> bytes, ImageResult& result) 
   uint16_t viewmode = 0;
   MemPtr<Palette[]> rows;  // per-row palettes from PCHG
 
-  if (bytes.size() < 12) return 0;
+  if (bytes.size() < 12) return unreadable(result, "the file ends inside its header");
   ByteReader walk(bytes);
   walk.seek(12);
   while (walk.remaining() >= 8) {
@@ -336,7 +361,7 @@ int readilbm(Image& image, std::span<const uint8_t> bytes, ImageResult& result) 
     if (step > walk.remaining()) break;
     walk.skip(static_cast<size_t>(step));
   }
-  return 0;
+  return unreadable(result, "the file holds no picture (no BODY chunk)");
 }
 
 }  // namespace torvex

@@ -18,7 +18,13 @@ bool starts(std::span<const uint8_t> b, std::string_view magic, size_t at = 0) {
 
 bool ispng(std::span<const uint8_t> b) { return starts(b, "\x89PNG\r\n"); }
 bool isbmp(std::span<const uint8_t> b) { return starts(b, "BM"); }
-bool ispcx(std::span<const uint8_t> b) { return starts(b, "\x0A\x05"); }
+// Version 5 is what paint programs write today; the older versions (0, 2,
+// 3, 4) are still written for monochrome and 16-colour pictures, and are
+// taken when the coding byte is one of the two known.
+bool ispcx(std::span<const uint8_t> b) {
+  if (starts(b, "\x0A\x05")) return true;
+  return b.size() >= 3 && b[0] == 0x0A && (b[1] == 0 || (b[1] >= 2 && b[1] <= 4)) && b[2] <= 1;
+}
 bool isgif(std::span<const uint8_t> b) { return starts(b, "GIF87a") || starts(b, "GIF89a"); }
 bool isjpeg(std::span<const uint8_t> b) { return starts(b, "\xFF\xD8"); }
 bool isilbm(std::span<const uint8_t> b) { return starts(b, "FORM") && starts(b, "ILBM", 8); }
@@ -31,7 +37,7 @@ constexpr ImageFormatRow kFormats[] = {
     {kFormatBmp, "BMP", "bmp", isbmp, readbmp, writebmp},
     {kFormatPcx, "PCX", "pcx", ispcx, readpcx, writepcx},
     {kFormatGif, "GIF", "gif", isgif, readgif, writegif},
-    {kFormatJpeg, "JPG", "jpg", isjpeg, readjpeg, nullptr},
+    {kFormatJpeg, "JPG", "jpg", isjpeg, readjpeg, writejpeg},
     {kFormatIlbm, "IFF", "iff", isilbm, readilbm, nullptr},
     {kFormatPel, "PEL", "pel", ispel, readpel, nullptr},
 };
@@ -63,17 +69,21 @@ ImageResult loadimage(Image& image, std::span<const uint8_t> bytes) {
     }
   }
   if (!found) return result;
-  result.status = 1;
 
-  if (found->load) found->load(image, bytes, result);
+  // The readers' return values carry format details (a transparent index
+  // may be 0); failure is a reason given or no pixels made.
+  found->load(image, bytes, result);
   if (result.refused()) return result;
-  // A reader that allocated nothing failed, whatever it returned.
-  if (!image.rgb && !image.indexed) {
-    // A picture that could not be read still stands in as 64x64 of index 0.
-    image.indexed.reset(static_cast<uint8_t*>(allocmem(12292)));
-    image.width = 64;
-    image.height = 64;
+  // A picture that could not be read gets no stand-in, so no caller can
+  // mistake a blank for the file.
+  if (!result.unreadable.empty() || (!image.rgb && !image.indexed)) {
+    image.indexed.reset();
+    image.rgb.reset();
+    image.alpha.reset();
+    if (result.unreadable.empty()) result.unreadable = "the file could not be decoded";
+    return result;
   }
+  result.status = 1;
   const int32_t pixels = static_cast<int32_t>(image.width) * image.height;
   if (image.indexed) {
     image.kind = Indexed;
@@ -117,6 +127,7 @@ std::string imagefilename(int16_t format, const char* basename) {
   switch (format) {
     case kFormatGif:
       return torvex::format("%s.gif", basename);
+    case kFormatJpeg:
     case kFormatBmp:
     case kFormatPcx:
     case kFormatPng: {
@@ -129,7 +140,6 @@ std::string imagefilename(int16_t format, const char* basename) {
 }
 
 ImageResult saveimage(int16_t format, const char* basename, const ShpiPicture& picture) {
-  if (format == kFormatJpeg) return refusal("No JPEG write support");
   const std::string name = imagefilename(format, basename);
   if (name.empty()) return refusal(torvex::format("unknown format %d", format));
   const ImageFormatRow* row = rowfor(format);
@@ -159,6 +169,8 @@ bool prepareimage(Image& image, int what, int width, int height, ImageResult& re
 
 ImageResult writewholefile(const char* name, std::span<const uint8_t> bytes) {
   ImageResult result;
+  // Written beside the name and renamed over it once complete: a picture
+  // that was there is never left half-written.
   if (writefile(name, bytes) == FileWrite::kWritten) result.status = 1;
   return result;
 }

@@ -69,6 +69,12 @@ struct ImageResult {
   int16_t status = 0;
   std::vector<std::string> notes;
   std::string refusal;
+  // loadimage: why a recognised picture file could not be read (status 0);
+  // empty when its first bytes matched no format.
+  std::string unreadable;
+  // loadimage: the file ended inside its pixel data; the picture holds what
+  // was there, the rest black. The caller warns.
+  bool cutshort = false;
 
   bool refused() const { return !refusal.empty(); }
   explicit operator bool() const { return status != 0 && !refused(); }
@@ -76,7 +82,9 @@ struct ImageResult {
 
 // A reader fills `image` from a whole file in memory; its return value is
 // interpreted by loadimage only (see there), and it adds its notes and any
-// refusal to `result`.
+// refusal to `result`. A reader that fails says why in `result.unreadable`
+// (loadimage supplies a general reason when it does not) and a reader that
+// met the end of the file inside the pixels sets `result.cutshort`.
 using ImageReader = int (*)(Image& image, std::span<const uint8_t> bytes, ImageResult& result);
 // A writer: status 1 after writing, 0 when the output file could not be
 // created (no note: the caller reports that).
@@ -93,8 +101,10 @@ struct ImageFormatRow {
   ImageWriter save;   // null: not writable
 };
 
-// Status 0 when the first bytes match no format, else 1 (a failing reader
-// leaves the 64x64 placeholder); afterwards `rgb` is always set.
+// Status 1 with `rgb` set (and `indexed` when the picture is a palette
+// picture), or 0: with `unreadable` empty when the first bytes match no
+// format, else with the reason the file could not be read. A failed load
+// leaves no pixels; a picture never stands in for a file it could not read.
 ImageResult loadimage(Image& image, std::span<const uint8_t> bytes);
 int16_t imageformat(const char* name);
 // Status 1 written, 0 when the output file could not be created.

@@ -12,7 +12,7 @@ namespace {
 constexpr size_t kPaletteAt = 54;
 
 int readbody(Image& image, std::span<const uint8_t> bytes, ImageResult& result) {
-  if (bytes.size() < kPaletteAt) return 0;
+  if (bytes.size() < kPaletteAt) return unreadable(result, "the file ends inside its header");
   ByteReader in(bytes);
   in.seek(18);
   const int width = static_cast<int16_t>(in.u16le());
@@ -21,7 +21,7 @@ int readbody(Image& image, std::span<const uint8_t> bytes, ImageResult& result) 
   in.seek(50);
   const int stated = in.u8();
   const int entries = stated == 0 ? 256 : stated;
-  if (width <= 0 || height <= 0) return 0;
+  if (width <= 0 || height <= 0) return unreadable(result, "PEL picture size out of range");
 
   // All 256 entries are taken whatever the stated count; an entry whose
   // blue, green and red are not all in a short file stays black, as do
@@ -38,7 +38,7 @@ int readbody(Image& image, std::span<const uint8_t> bytes, ImageResult& result) 
   // Every row must be there, or the picture is refused.
   in.seek(kPaletteAt + 4 * static_cast<size_t>(entries));
   const size_t pixels = static_cast<size_t>(width) * height;
-  if (in.remaining() < pixels) return 0;
+  if (in.remaining() < pixels) return unreadable(result, "the file ends inside its pixel data");
 
   if (!prepareimage(image, 3, width, height, result)) return 0;
   for (int j = 0; j < height; ++j) {
@@ -63,7 +63,7 @@ int readpel(Image& image, std::span<const uint8_t> bytes, ImageResult& result) {
   try {
     return readbody(image, bytes, result);
   } catch (const ParseError&) {
-    return 0;  // the pixels would start past the end of the file
+    return unreadable(result, "the pixels would start past the end of the file");
   }
 }
 

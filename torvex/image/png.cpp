@@ -15,8 +15,6 @@ namespace torvex {
 
 namespace {
 
-constexpr const char* kUnsupportedType = "(PNG) image type is not PALETTE, RGB or RGB_ALPHA";
-
 // libpng's own messages are never printed: an error jumps back, a warning
 // is dropped.
 void pngerror(png_structp png, png_const_charp) { png_longjmp(png, 1); }
@@ -54,7 +52,9 @@ class PngRead {
 
 struct PngHeader {
   png_uint_32 width = 0, height = 0;
-  int depth = 0, colourtype = 0, interlace = 0;
+  int depth = 0, interlace = 0;
+  int filetype = 0;    // the colour type in the file
+  int colourtype = 0;  // after the transforms: palette, RGB or RGB with alpha
   size_t rowbytes = 0;
   int passes = 1;
 };
@@ -67,11 +67,18 @@ bool readheadersteps(PngRead* r, MemorySource* source, PngHeader* h) {
   // still gives the rows before the cut.
   png_set_compression_buffer_size(r->png, 1024);
   png_read_info(r->png, r->info);
-  png_get_IHDR(r->png, r->info, &h->width, &h->height, &h->depth, &h->colourtype, &h->interlace, nullptr, nullptr);
-  if (h->depth > 8) png_set_strip_16(r->png);
+  png_get_IHDR(r->png, r->info, &h->width, &h->height, &h->depth, &h->filetype, &h->interlace, nullptr, nullptr);
+  // 16-bit channels scaled (rounded) to 8; grey, with or without alpha,
+  // becomes RGB, grey of 1, 2 or 4 bits first widened to 8.
+  if (h->depth > 8) png_set_scale_16(r->png);
   png_set_packing(r->png);
+  if (!(h->filetype & PNG_COLOR_MASK_COLOR)) {
+    png_set_expand_gray_1_2_4_to_8(r->png);
+    png_set_gray_to_rgb(r->png);
+  }
   h->passes = png_set_interlace_handling(r->png);
   png_read_update_info(r->png, r->info);
+  h->colourtype = png_get_color_type(r->png, r->info);
   h->rowbytes = png_get_rowbytes(r->png, r->info);
   return true;
 }
@@ -82,18 +89,23 @@ struct Background {
   uint8_t r = 0, g = 0, b = 0;
 };
 
-bool readchunksteps(PngRead* r, int depth, Image* image, Background* bg) {
+// A bKGD sample at the file's depth, as the transforms give the pixels.
+uint8_t backgroundsample(png_uint_16 v, int depth) {
+  if (depth == 16) return static_cast<uint8_t>((v * 255u + 32895u) >> 16);
+  if (depth < 8) return static_cast<uint8_t>(v * 255 / ((1 << depth) - 1));
+  return static_cast<uint8_t>(v);
+}
+
+bool readchunksteps(PngRead* r, const PngHeader* h, Image* image, Background* bg) {
   if (setjmp(png_jmpbuf(r->png))) return false;
   png_color_16p colour = nullptr;
   if (png_get_bKGD(r->png, r->info, &colour) && colour) {
     bg->present = true;
     bg->index = colour->index;
-    // The colour is stored at the file's depth; the pixels have lost their
-    // low byte when they were 16-bit.
-    const int shift = depth == 16 ? 8 : 0;
-    bg->r = static_cast<uint8_t>(colour->red >> shift);
-    bg->g = static_cast<uint8_t>(colour->green >> shift);
-    bg->b = static_cast<uint8_t>(colour->blue >> shift);
+    const bool grey = !(h->filetype & PNG_COLOR_MASK_COLOR);
+    bg->r = backgroundsample(grey ? colour->gray : colour->red, h->depth);
+    bg->g = backgroundsample(grey ? colour->gray : colour->green, h->depth);
+    bg->b = backgroundsample(grey ? colour->gray : colour->blue, h->depth);
     image->palette[bg->index].a = 0;
   }
   if (png_get_color_type(r->png, r->info) == PNG_COLOR_TYPE_PALETTE) {
@@ -156,7 +168,8 @@ void storerow(Image& image, const PngHeader& h, const Background& bg, int y, con
 // Non-interlaced pictures go row by row through one row buffer, so rows
 // already stored stay when the data breaks off; interlaced ones need the
 // whole picture in `rows` before any row is complete.
-bool readrowsteps(PngRead* r, const PngHeader* h, const Background* bg, Image* image, uint8_t* rows) {
+// `*complete` tells whether every row came before anything went wrong.
+bool readrowsteps(PngRead* r, const PngHeader* h, const Background* bg, Image* image, uint8_t* rows, bool* complete) {
   if (setjmp(png_jmpbuf(r->png))) return false;
   const png_uint_32 height = h->height;
   if (h->passes == 1) {
@@ -172,6 +185,7 @@ bool readrowsteps(PngRead* r, const PngHeader* h, const Background* bg, Image* i
       }
     for (png_uint_32 y = 0; y < height; ++y) storerow(*image, *h, *bg, static_cast<int>(y), rows + y * h->rowbytes);
   }
+  *complete = true;
   png_read_end(r->png, nullptr);
   return true;
 }
@@ -288,20 +302,19 @@ int readpng(Image& image, std::span<const uint8_t> bytes, ImageResult& result) {
   if (!r.png || !r.info) return 0;
   MemorySource source{bytes.data(), bytes.size(), 0};
   PngHeader h;
-  if (!readheadersteps(&r, &source, &h)) return 0;
-  // Grey pictures have no place in the games' pictures: the command stops.
+  if (!readheadersteps(&r, &source, &h)) return unreadable(result, "the PNG header is damaged or cut short");
   if (h.colourtype != PNG_COLOR_TYPE_PALETTE && h.colourtype != PNG_COLOR_TYPE_RGB &&
-      h.colourtype != PNG_COLOR_TYPE_RGB_ALPHA) {
-    result.refusal = kUnsupportedType;
-    return 0;
-  }
+      h.colourtype != PNG_COLOR_TYPE_RGB_ALPHA)
+    return unreadable(result, format("PNG colour type %d is not supported", h.filetype));
   // The record holds 16-bit sizes; deflate packs at most about 1032 bytes
   // into one, so more pixel bytes than that cannot be in the file.
-  if (h.width == 0 || h.height == 0 || h.width > 0x7FFF || h.height > 0x7FFF) return 0;
-  if ((h.rowbytes + 1) * h.height > 1100 * static_cast<uint64_t>(bytes.size())) return 0;
+  if (h.width == 0 || h.height == 0 || h.width > 0x7FFF || h.height > 0x7FFF)
+    return unreadable(result, "PNG picture size out of range");
+  if ((h.rowbytes + 1) * h.height > 1100 * static_cast<uint64_t>(bytes.size()))
+    return unreadable(result, "the PNG header claims more pixels than the file holds");
 
   Background bg;
-  if (!readchunksteps(&r, h.depth, &image, &bg)) return 0;
+  if (!readchunksteps(&r, &h, &image, &bg)) return unreadable(result, "a PNG chunk is damaged");
   const bool palette = h.colourtype == PNG_COLOR_TYPE_PALETTE;
   if (!prepareimage(image, palette ? 3 : 2, static_cast<int>(h.width), static_cast<int>(h.height), result)) return 0;
   const size_t pixels = static_cast<size_t>(h.width) * h.height;
@@ -310,7 +323,10 @@ int readpng(Image& image, std::span<const uint8_t> bytes, ImageResult& result) {
     std::memset(image.alpha.get(), 255, pixels);
   }
   Block rows = allocblock(static_cast<int32_t>(h.rowbytes * (h.passes == 1 ? 1 : h.height)));
-  if (!readrowsteps(&r, &h, &bg, &image, rows.get())) return 0;
+  // A file cut inside its pixel data keeps the rows before the cut.
+  bool complete = false;
+  readrowsteps(&r, &h, &bg, &image, rows.get(), &complete);
+  if (!complete) result.cutshort = true;
   return bg.present ? bg.index : -1;
 }
 

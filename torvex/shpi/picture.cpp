@@ -39,19 +39,27 @@ ShpiPaletteFinder paletteof(const PackEntry& entry) {
   return [&entry](Palette& palette) { return findpalette(entry, palette); };
 }
 
-int32_t findpalette(const PackEntry& entry, Palette& palette) {
+ShpiPaletteRecordFinder paletterecordof(const PackEntry& entry) {
+  return [&entry]() { return findpaletterecord(entry); };
+}
+
+Block findpaletterecord(const PackEntry& entry) {
   PackEntry* chosen = choosepalette(entry);
-  if (!chosen) return 0;
-  const Block bytes = loadlist(*chosen);
+  if (!chosen) return {};
+  Block bytes = loadlist(*chosen);
   closelist(*chosen, false);
-  if (!bytes || bytes.size < 1) return 0;
-  std::span<const uint8_t> rec = bytes.span();
+  if (!bytes || bytes.size < 1) return {};
   // A picture record standing for the palette carries it as its attachment.
-  if (rec[0] == 0x78 || rec[0] == 0x7B) {
-    const int32_t a = shpiattachment(rec);
-    if (a >= 1 && a <= bytes.size - 1) rec = rec.subspan(static_cast<size_t>(a));
+  if (bytes.data[0] == 0x78 || bytes.data[0] == 0x7B) {
+    const int32_t a = shpiattachment(bytes.span());
+    if (a >= 1 && a <= bytes.size - 1) return copyblock(bytes.span().subspan(static_cast<size_t>(a)));
   }
-  return decodepalette(rec, palette);
+  return bytes;
+}
+
+int32_t findpalette(const PackEntry& entry, Palette& palette) {
+  const Block record = findpaletterecord(entry);
+  return record ? decodepalette(record.span(), palette) : 0;
 }
 
 int16_t loadpicture(const PackEntry& entry, std::span<const uint8_t> content, ShpiPicture& picture) {

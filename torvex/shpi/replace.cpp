@@ -61,7 +61,7 @@ ShpiRebuild rebuildshpi(DirArray& directory, std::vector<Image>& inputs, int opt
       }
       const Block record = loadlist(entry);
       if (!record) return fail(ShpiRebuild::kUnreadable, entry);
-      RecordRebuild rebuilt = rebuildrecord(record.span(), input, options, paletteof(entry), user_palette, events);
+      RecordRebuild rebuilt = rebuildrecord(record.span(), input, options, paletterecordof(entry), user_palette, events);
       if (rebuilt.status != RecordRebuild::kRebuilt) {
         result.input = &input;
         result.record = std::move(rebuilt);

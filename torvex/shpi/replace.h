@@ -36,13 +36,15 @@ struct RecordNote {
     kNoOwnPalette,     // a new palette was asked for, but the record has no attachment to hold it
     kNewPalette,       // the new picture's palette goes into the record
     kRemapping,        // the palettes differ: the picture is fitted to the game's
+    kFewerColours,     // the picture has more colours than the record's pixels can name: quantized
   };
   explicit RecordNote(Kind what) : kind(what) {}
 
   Kind kind;
   int oldwidth = 0, oldheight = 0;  // kSizeMismatch
   int width = 0, height = 0;
-  std::string name;                 // kNoOwnPalette: the picture's SHPI name
+  std::string name;                 // kNoOwnPalette, kFewerColours: the picture's SHPI name
+  int colours = 0;                  // kFewerColours: how many the record can name
 };
 
 // The rebuild's report of its progress, in the order things happen. The
@@ -62,9 +64,11 @@ class RebuildEvents {
 // Fits the indices of a new indexed picture to the palette record
 // `reference` (in place), and writes the palette the game will use back into
 // `reference`. `own` is the new picture's palette, `oldborder` the border
-// index of the picture being replaced.
+// index of the picture being replaced, `storable` how many indices the
+// record's pixels can hold (16 for 4-bit pictures). Only the entries that
+// the record holds, and the record's pixels can name, are chosen.
 void fitpalette(std::span<uint8_t> indices, int width, int height, Palette& own, std::span<uint8_t> reference,
-                int oldborder, int options, RebuildEvents& events);
+                int oldborder, int options, RebuildEvents& events, int storable = 256);
 
 // A rebuilt record, or why there is none.
 struct RecordRebuild {
@@ -81,10 +85,12 @@ struct RecordRebuild {
 };
 
 // The record that replaces template record `record` by picture `image`, in
-// the template's pixel type. `find` looks for the directory's palette;
-// `user_palette` is the "-pal" record (empty when none was given).
+// the template's pixel type. `find` looks for the directory's palette
+// record; `user_palette` is the "-pal" record (empty when none was given).
+// A picture with more colours than a 4-bit record can name is quantized to
+// 15 colours and the transparent index 0.
 RecordRebuild rebuildrecord(std::span<const uint8_t> record, const Image& image, int options,
-                            const ShpiPaletteFinder& find, std::span<const uint8_t> user_palette,
+                            const ShpiPaletteRecordFinder& find, std::span<const uint8_t> user_palette,
                             RebuildEvents& events);
 
 // A rebuilt SHPI file's records, or why there are none.

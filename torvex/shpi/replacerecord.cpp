@@ -51,7 +51,7 @@ int borderindex(std::span<const uint8_t> indices, int width, int height) {
 }
 
 void fitpalette(std::span<uint8_t> indices, int width, int height, Palette& own, std::span<uint8_t> reference,
-                int oldborder, int options, RebuildEvents& events) {
+                int oldborder, int options, RebuildEvents& events, int storable) {
   const int newborder = borderindex(indices, width, height);
   const bool transparent = options & kShpiTransparency;
   const auto oldindex = static_cast<uint8_t>(oldborder);
@@ -71,15 +71,21 @@ void fitpalette(std::span<uint8_t> indices, int width, int height, Palette& own,
   const std::span<uint8_t> record = palettepart(reference);
   Palette game{};
   const int32_t written = decodepalette(record, game) / 4;
-  if (game != own) {
+  // Only the entries that the record really holds are candidates (the rest
+  // of the table is zero-filled and would read as spare black entries), and
+  // of those only the ones the pixels can name.
+  int first = written > 0 && record.size() >= 12 ? static_cast<int>(get16(&record[10])) : 0;
+  int count = std::min(written, storable - first);
+  if (count <= 0) first = 0, count = std::min(256, storable);
+  const bool outside = std::any_of(indices.begin(), indices.end(), [&](uint8_t x) {
+    return x < first || x >= first + count;
+  });
+  if (game != own || outside) {
     events.note(RecordNote(RecordNote::kRemapping));
-    // Only the entries that the record really holds are candidates: the rest
-    // of the table is zero-filled and would read as spare black entries.
-    const int start = record.size() >= 12 ? static_cast<int>(get16(&record[10])) : 0;
-    const int entries = written > 0 ? std::min(256, start + written) : 0;
-    ColourRemap remap(reinterpret_cast<const uint8_t*>(game.data()), entries, 4, oldborder);
+    ColourRemap remap(reinterpret_cast<const uint8_t*>(game.data() + first), count, 4, oldborder - first);
     uint8_t map[256];
-    for (size_t k = 0; k < 256; ++k) map[k] = static_cast<uint8_t>(remap.nearest(own[k].r, own[k].g, own[k].b));
+    for (size_t k = 0; k < 256; ++k)
+      map[k] = static_cast<uint8_t>(first + remap.nearest(own[k].r, own[k].g, own[k].b));
     for (uint8_t& x : indices) x = transparent && x == newindex ? oldindex : map[x];
   }
   for (size_t k = 0; k < 256; ++k) {
@@ -91,8 +97,21 @@ void fitpalette(std::span<uint8_t> indices, int width, int height, Palette& own,
   encodepalette(record, game);
 }
 
+// Requantizes the picture's colours to indices 1 to `colours` - 1 (index 0
+// stays the transparent one), with the palette to match; false when the
+// quantizer ran out of memory.
+bool fewercolours(const Image& image, std::span<uint8_t> indices, Palette& palette, int colours) {
+  uint8_t planes[3][256];
+  if (!image.rgb || !dl1quant(image.rgb.get(), indices.data(), image.width, image.height, colours - 1, planes))
+    return false;
+  for (uint8_t& x : indices) ++x;
+  palette = Palette{};
+  for (int i = 1; i < colours; ++i) palette[i] = Rgba{planes[0][i - 1], planes[1][i - 1], planes[2][i - 1], 255};
+  return true;
+}
+
 RecordRebuild rebuildrecord(std::span<const uint8_t> record, const Image& image, int options,
-                            const ShpiPaletteFinder& find, std::span<const uint8_t> user_palette,
+                            const ShpiPaletteRecordFinder& find, std::span<const uint8_t> user_palette,
                             RebuildEvents& events) {
   RecordRebuild result;
   auto fail = [&result](RecordRebuild::Status status) {
@@ -158,12 +177,12 @@ RecordRebuild rebuildrecord(std::span<const uint8_t> record, const Image& image,
   if (attachment && record[attachment] != 0x7C) {
     reference = result.bytes.mutablespan().subspan(static_cast<size_t>(end));
   } else if (type->indexed) {
-    Palette found{};
-    if (find && find(found) > 0) {
-      working.assign(kPaletteRecordLimit, 0);
-      working[0] = 0xFF;
-      working[4] = 1;
-      std::memcpy(working.data() + kShpiRecordHeader, found.data(), 1024);
+    // The directory's palette record itself, so that the entries it does
+    // not hold are never chosen.
+    const Block found = find ? find() : Block{};
+    Palette probe{};
+    if (found && decodepalette(found.span(), probe) > 0) {
+      working.assign(found.get(), found.get() + found.size);
       reference = working;
     } else {
       events.note(RecordNote(RecordNote::kNoPalette));
@@ -175,6 +194,30 @@ RecordRebuild rebuildrecord(std::span<const uint8_t> record, const Image& image,
     }
   }
 
+  // A new palette needs the record's own attachment to live in; without
+  // one the game shows the shared palette, so the picture is fitted to it.
+  int fitoptions = options;
+  if (type->indexed && !reference.empty() && (options & kShpiNewPalette) && reference.data() != n + end) {
+    RecordNote note(RecordNote::kNoOwnPalette);
+    note.name = image.shpiName;
+    events.note(note);
+    fitoptions &= ~kShpiNewPalette;
+  }
+
+  // 4-bit pixels name 16 entries. Fitting to the game's palette picks among
+  // those; a picture that keeps its own colours (a new palette, or none to
+  // fit to) is quantized to them instead of having its indices cut.
+  const int storable = type->code == 0x40 ? 16 : 256;
+  const std::span<uint8_t> indices(fitted.indexed.get(), type->indexed ? count : 0);
+  if (storable < 256 && (reference.empty() || (fitoptions & kShpiNewPalette)) &&
+      std::any_of(indices.begin(), indices.end(), [&](uint8_t x) { return x >= storable; })) {
+    RecordNote note(RecordNote::kFewerColours);
+    note.name = image.shpiName;
+    note.colours = storable;
+    events.note(note);
+    if (!fewercolours(image, indices, fitted.palette, storable)) return fail(RecordRebuild::kCantEncode);
+  }
+
   if (type->indexed && !reference.empty()) {
     ShpiPicture old;
     const int oldborder =
@@ -182,16 +225,7 @@ RecordRebuild rebuildrecord(std::span<const uint8_t> record, const Image& image,
             ? borderindex({old.indexed.get(), static_cast<size_t>(old.width) * static_cast<size_t>(old.height)},
                           old.width, old.height)
             : 0;
-    // A new palette needs the record's own attachment to live in; without
-    // one the game shows the shared palette, so the picture is fitted to it.
-    int fitoptions = options;
-    if ((options & kShpiNewPalette) && reference.data() != n + end) {
-      RecordNote note(RecordNote::kNoOwnPalette);
-      note.name = image.shpiName;
-      events.note(note);
-      fitoptions &= ~kShpiNewPalette;
-    }
-    fitpalette({fitted.indexed.get(), count}, width, height, fitted.palette, reference, oldborder, fitoptions, events);
+    fitpalette(indices, width, height, fitted.palette, reference, oldborder, fitoptions, events, storable);
   }
 
   Block pixels = encodepixels(type->code, *source);

@@ -77,6 +77,14 @@ int32_t findpalette(const PackEntry& entry, Palette& palette);
 // findpalette for the record that `entry` stands for, as decodepicture asks.
 ShpiPaletteFinder paletteof(const PackEntry& entry);
 
+// The palette record that findpalette decodes, as it is stored (the
+// attachment alone where a picture record carries it), so that its own
+// start index and entry count travel with it; a null Block when the
+// directory has none.
+Block findpaletterecord(const PackEntry& entry);
+using ShpiPaletteRecordFinder = std::function<Block()>;
+ShpiPaletteRecordFinder paletterecordof(const PackEntry& entry);
+
 // The picture half of extraction: decodes a picture member's content and
 // saves it as a picture file named after the member, in save format
 // `format` (the picture formats' numbers). A writer that refuses the

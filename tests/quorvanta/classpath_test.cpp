@@ -79,9 +79,9 @@ TEST(RuntimeCommand, ThreeTemplatesAndNothingForOtherKinds) {
   EXPECT_EQ(buildRuntimeCommand(kParts, "one two", 1),
             R"(java.exe -Xmx64m com.velmar.KLOVClassLoader "1.3" "demo.Main" "C:\Temp\KLO1234.TMP" one two)");
   EXPECT_EQ(buildRuntimeCommand(kParts, "one two", 2),
-            R"(jre.exe -cp C:\A\lib;C:\A;C:\Temp\KLO1234.TMP\KLOVCreator.jar -Xmx64m com.velmar.KLOVClassLoader "1.3" "demo.Main" "C:\Temp\KLO1234.TMP\" one two)");
+            R"(jre.exe -cp C:\A\lib;C:\A;C:\Temp\KLO1234.TMP\KLOVCreator.jar -Xmx64m com.velmar.KLOVClassLoader "1.3" "demo.Main" "C:\Temp\KLO1234.TMP\\" one two)");
   EXPECT_EQ(buildRuntimeCommand(kParts, "one two", 3),
-            R"(jview.exe -Xmx64m com.velmar.KLOVClassLoader "1.3" "demo.Main" "C:\Temp\KLO1234.TMP\" one two)");
+            R"(jview.exe -Xmx64m com.velmar.KLOVClassLoader "1.3" "demo.Main" "C:\Temp\KLO1234.TMP\\" one two)");
   for (uint8_t kind : {0, 4, 9, 255}) EXPECT_EQ(buildRuntimeCommand(kParts, "one two", kind), "") << int{kind};
 }
 
@@ -100,6 +100,19 @@ TEST(RuntimeCommand, JreClassPathWithASpaceStaysOneArgument) {
   EXPECT_EQ(words[1], "-cp");
   EXPECT_EQ(words[2], parts.classPath);
   EXPECT_EQ(words[3], "-Xmx64m");
+}
+
+TEST(RuntimeCommand, FolderWithItsTrailingBackslashStaysOneArgument) {
+  // Split as a Windows program splits its command line: "...TMP\" one"
+  // would give the folder a quote and swallow the launcher's arguments.
+  for (uint8_t kind : {2, 3}) {
+    const std::vector<std::string> words = splitCommandLine(buildRuntimeCommand(kParts, R"(one "two three")", kind));
+    ASSERT_GE(words.size(), 6u) << int{kind};
+    const std::vector<std::string> tail(words.end() - 6, words.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"com.velmar.KLOVClassLoader", "1.3", "demo.Main", R"(C:\Temp\KLO1234.TMP\)",
+                                              "one", "two three"}))
+        << int{kind};
+  }
 }
 
 TEST(TempName, FourUpperCaseDigitsOfTheLow16Bits) {
