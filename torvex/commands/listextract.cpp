@@ -89,7 +89,7 @@ Block loadandshow(PackEntry& member, int64_t filesize) {
   const PackEntry* failed = failedentry(member);
   const OpenFailure why = failed ? failed->failure : OpenFailure::kCantOpen;
   if (why == OpenFailure::kCorrupt)
-    message("%s\n", corrupttext(memberpath(*failed).c_str()).c_str());
+    message("%s\n", corrupttext(entrypath(*failed).c_str()).c_str());
   else if (why == OpenFailure::kTooLarge)
     message("%s\n", toolargetext(failed->path.c_str(), filesize, kMaxPack).c_str());
   else

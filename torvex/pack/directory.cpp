@@ -87,11 +87,11 @@ OpenedPack openpack(const PackPath& path, int flags) {
     if (!failed) return fail(otherwise, std::move(name));
     switch (failed->failure) {
       case OpenFailure::kCorrupt:
-        return fail(OpenedPack::kCorrupt, memberpath(*failed));
+        return fail(OpenedPack::kCorrupt, entrypath(*failed));
       case OpenFailure::kTooLarge:
-        return fail(OpenedPack::kTooLarge, memberpath(*failed));
+        return fail(OpenedPack::kTooLarge, entrypath(*failed));
       default:
-        return fail(OpenedPack::kCantOpen, memberpath(*failed));
+        return fail(OpenedPack::kCantOpen, entrypath(*failed));
     }
   };
   PackEntry& root = out.roots->root();

@@ -226,9 +226,9 @@ const PackEntry* failedentry(const PackEntry& entry) {
   return nullptr;
 }
 
-std::string memberpath(const PackEntry& entry) {
+std::string entrypath(const PackEntry& entry) {
   if (!entry.parent) return entry.path;
-  return memberpath(*entry.parent) + "\\" + entry.name;
+  return entrypath(*entry.parent) + "\\" + entry.name;
 }
 
 }  // namespace torvex

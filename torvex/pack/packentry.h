@@ -161,7 +161,7 @@ Block loadlist(PackEntry& entry);
 const PackEntry* failedentry(const PackEntry& entry);
 // The entry as a pack path: the root's path, then every member's name
 // after a backslash (pack.viv\pics.fsh\logo).
-std::string memberpath(const PackEntry& entry);
+std::string entrypath(const PackEntry& entry);
 
 // ---- Recognition --------------------------------------------------------------------
 
