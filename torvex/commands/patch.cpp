@@ -125,7 +125,8 @@ void writetarget(TargetPlan& plan) {
     return;
   }
   const Block bytes = plan.compress ? compressorstop(std::move(plan.shpi)) : std::move(plan.shpi);
-  if (writefile(plan.path.c_str(), bytes.span()) != FileWrite::kWritten)
+  // The SHPI file is the one found, in whatever letter case it has.
+  if (writefile(plan.path.c_str(), bytes.span(), NameMatch::kAnyCase) != FileWrite::kWritten)
     fatal("write error while writing '%s' (disk full?)", plan.path.c_str());
 }
 

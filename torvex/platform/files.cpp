@@ -48,14 +48,14 @@ ReplacingFile::Commit ReplacingFile::commit(const char* target, NameMatch match)
   return Commit::kDone;
 }
 
-FileWrite writefile(const char* name, std::span<const uint8_t> bytes) {
+FileWrite writefile(const char* name, std::span<const uint8_t> bytes, NameMatch match) {
   // A folder of that name is never replaced.
   if (folderexists(name)) return FileWrite::kCantCreate;
   ReplacingFile replacement;
   constexpr int kNames = 100;
   if (!replacement.create([name](int attempt) { return format("%s.%d.tmp", name, attempt); }, kNames))
     return FileWrite::kCantCreate;
-  if (!replacement.write(bytes) || replacement.commit(name, NameMatch::kExact) != ReplacingFile::Commit::kDone)
+  if (!replacement.write(bytes) || replacement.commit(name, match) != ReplacingFile::Commit::kDone)
     return FileWrite::kWriteFailed;
   return FileWrite::kWritten;
 }

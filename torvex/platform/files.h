@@ -61,8 +61,10 @@ class ReplacingFile {
   bool placed_ = false;
 };
 
-// Writes `bytes` as the file `name`, exactly that name (NameMatch::kExact),
-// the way every file the program creates is written: into a ReplacingFile
+// Writes `bytes` as the file `name`, exactly that name (NameMatch::kExact)
+// for a file the program creates, or an existing file found in any letter
+// case (NameMatch::kAnyCase) for one it updates. It is the way every such
+// file is written: into a ReplacingFile
 // beside it (named "<name>.0.tmp" and on) that takes the name only when
 // complete. A write that fails half-way (a full disk) or a process that is
 // ended leaves no half-written file under the name and an earlier file of
@@ -70,6 +72,6 @@ class ReplacingFile {
 // through; a file replaced keeps its mode bits, and a read-only one is made
 // writable (announced) as fileopen does.
 enum class FileWrite { kWritten, kCantCreate, kWriteFailed };
-FileWrite writefile(const char* name, std::span<const uint8_t> bytes);
+FileWrite writefile(const char* name, std::span<const uint8_t> bytes, NameMatch match = NameMatch::kExact);
 
 }  // namespace torvex
