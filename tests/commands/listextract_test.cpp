@@ -363,7 +363,13 @@ TEST(PackCommands, FilesOf4GiBOrMoreAreRefusedNamingThem) {
   fs::resize_file(dir / "big.dat", (uint64_t{1} << 32) + 11);  // sparse: no room taken
   const ByteVec pack = test::bigf({{"a.txt", test::bytesof("hello")}});
   test::writebytes(dir / "pack.viv", pack);
+  // An SHPI file of one data record "TEXT", from the table: "SHPI", size,
+  // count, directory id, then the record's name and offset, its bytes.
+  const ByteVec shpi = {'S', 'H', 'P', 'I', 29, 0, 0, 0, 1, 0, 0, 0, 'G', 'I', 'M', 'X',
+                        'T', 'E', 'X', 'T', 24, 0, 0, 0, 'n', 'o', 't', 'e', 's'};
+  test::writebytes(dir / "pics.fsh", shpi);
   const std::string fatal = "***********\nFatal Error\n***********\n-- ";
+  const std::string replacing = "scanning original pack file\npack file 'pics.fsh' opened\nreading data/image files..\n";
   const std::string asread = "file 'big.dat' is too large (4 GiB or more, at most 2147483632 can be read)\n";
   const std::string aspack = "file 'big.dat' is too large (4 GiB or more, at most 2147483647 can be read)\n";
   struct Case {
@@ -378,6 +384,10 @@ TEST(PackCommands, FilesOf4GiBOrMoreAreRefusedNamingThem) {
       {{"-d", "big.dat", "x"}, "deletes files from packfile 'big.dat'\n" + aspack},
       {{"-p", "pack.viv", "big.dat"},
        "updating packfile 'pack.viv'\n" + fatal + "'big.dat' has 4 GiB or more, more than a packfile can hold\n"},
+      {{"-r", "pics.fsh", "big.dat", "TEXT"}, replacing + fatal + asread},
+      {{"-makepatch", "big.dat", "p.viv", "ref"}, fatal + asread},
+      {{"-patch", "big.dat"},
+       fatal + "'big.dat' is no patch or is damaged (larger than a packfile can be), nothing patched\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0]);
@@ -385,8 +395,9 @@ TEST(PackCommands, FilesOf4GiBOrMoreAreRefusedNamingThem) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, c.out);
   }
-  EXPECT_EQ(filesbelow(dir.path()), (std::vector<std::string>{"big.dat", "pack.viv"}));
+  EXPECT_EQ(filesbelow(dir.path()), (std::vector<std::string>{"big.dat", "pack.viv", "pics.fsh"}));
   EXPECT_EQ(test::readbytes(dir / "pack.viv"), pack);
+  EXPECT_EQ(test::readbytes(dir / "pics.fsh"), shpi);
 }
 
 // ---- Files written beside their names -------------------------------------------------

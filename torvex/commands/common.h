@@ -28,12 +28,6 @@ Block compressorstop(Block data);
 // The fatal message text of a fault of the file list.
 std::string faulttext(const ListFault& fault);
 
-// The size of a file as a text: "N bytes", or "4 GiB or more" for the size
-// the services report for every file past 32 bits.
-std::string sizetext(int64_t size);
-// The line that refuses a file of `size` bytes, more than the `limit` the
-// program reads: "file '%s' is too large (...)".
-std::string toolargetext(const char* name, int64_t size, int64_t limit);
 // The line for FB-compressed data that does not expand.
 std::string corrupttext(const char* name);
 

@@ -135,6 +135,7 @@ void writetarget(TargetPlan& plan) {
 int makepatch(const std::string& info, const std::string& patch, const std::string& reference) {
   return readingpacks([&] {
     const WholeFile text = readwholefile(info.c_str());
+    if (text.status == WholeFile::kTooLarge) fatal("%s", toolargetext(info.c_str(), text.size, kMaxBlock).c_str());
     if (text.status != WholeFile::kRead) fatal("couldn't open patch-infofile '%s'", info.c_str());
     const PatchInfo parsed = readpatchinfo(
         std::string_view(reinterpret_cast<const char*>(text.bytes.get()), static_cast<size_t>(text.bytes.size)));

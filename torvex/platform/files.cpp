@@ -18,6 +18,18 @@ WholeFile readwholefile(const char* name, int64_t limit) {
   return out;
 }
 
+std::string sizetext(int64_t size) {
+  // The services cannot tell sizes past 32 bits apart: they report this one.
+  constexpr int64_t kPast32Bits = 0xFFFFFFFF;
+  if (size >= kPast32Bits) return "4 GiB or more";
+  return format("%lld bytes", static_cast<long long>(size));
+}
+
+std::string toolargetext(const char* name, int64_t size, int64_t limit) {
+  return format("file '%s' is too large (%s, at most %lld can be read)", name, sizetext(size).c_str(),
+                static_cast<long long>(limit));
+}
+
 ReplacingFile::~ReplacingFile() {
   if (placed_ || name_.empty()) return;
   file_.close();

@@ -27,6 +27,13 @@ struct WholeFile {
 // is not read (kTooLarge).
 WholeFile readwholefile(const char* name, int64_t limit = kMaxBlock);
 
+// The size of a file as a text: "N bytes", or "4 GiB or more" for the size
+// the services report for every file past 32 bits.
+std::string sizetext(int64_t size);
+// The line that refuses a file of `size` bytes, more than the `limit` the
+// program reads: "file '%s' is too large (...)".
+std::string toolargetext(const char* name, int64_t size, int64_t limit);
+
 // New bytes for a file, written to a file of their own beside it and put in
 // its place in one step (pushed to the disk, then renamed over it) only once
 // complete: the target holds either all of its old bytes or all of the new
