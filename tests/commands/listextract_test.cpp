@@ -437,14 +437,16 @@ TEST(PlantedLinks, AreReplacedNeverWrittenThrough) {
   fs::copy_file(fsh, work / "3dobj.fsh");
   fs::permissions(work / "3dobj.fsh", fs::perms::owner_write, fs::perm_options::add);
   test::writebytes(work / "p.viv", test::bigf({{"x.txt", test::bytesof("member")}}));
-  const std::vector<std::string> outputs = {"x.txt", "engs.bmp", "engs.gif", "engs.pcx", "engs.png"};
+  const std::vector<std::string> outputs = {"x.txt",    "engs.bmp", "engs.gif", "engs.pcx",
+                                            "engs.png", "engs.jpg", "out.fb"};
   for (const std::string& name : outputs) {
     test::writetext(dir / ("precious-" + name), "precious");
     fs::create_symlink(dir / ("precious-" + name), work / name);
   }
   EXPECT_EQ(test::runtorvex({"-u", "p.viv"}, work).status, 0);
-  for (const char* word : {"-ebmp", "-egif", "-epcx", "-epng"})
+  for (const char* word : {"-ebmp", "-egif", "-epcx", "-epng", "-ejpg"})
     EXPECT_EQ(test::runtorvex({word, "3dobj.fsh", "engs"}, work).status, 0) << word;
+  EXPECT_EQ(test::runtorvex({"-compress", "p.viv", "out.fb"}, work).status, 0);
   for (const std::string& name : outputs) {
     SCOPED_TRACE(name);
     EXPECT_EQ(test::readbytes(dir / ("precious-" + name)), test::bytesof("precious"));
