@@ -140,11 +140,13 @@ bool fileidentity(const char* name, bool follow, BY_HANDLE_FILE_INFORMATION& inf
 
 // Windows finds names in any letter case: both matches name the same file.
 int16_t filereplace(const char* source, const char* target, NameMatch /*match*/) {
-  clearreadonly(target);
+  // Only a file is made writable and passes its attributes on, never a link
+  // (as on POSIX, where a link is replaced as it is).
   const DWORD old = GetFileAttributesA(target);
-  if (old != INVALID_FILE_ATTRIBUTES && !(old & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-      (old & kKeptAttributes))
-    SetFileAttributesA(source, old & kKeptAttributes);
+  const bool file =
+      old != INVALID_FILE_ATTRIBUTES && !(old & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  if (file) clearreadonly(target);
+  if (file && (old & kKeptAttributes)) SetFileAttributesA(source, old & kKeptAttributes);
   // MoveFileEx replaces a link at `target` itself, never what it points to.
   return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
 }
