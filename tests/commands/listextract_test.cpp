@@ -1,5 +1,8 @@
 // "-l", "-u" and the "-e" family: through the built program, and the
 // writing of one member in process.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "../pack/fixtures.h"
@@ -196,6 +199,261 @@ TEST(PackCommands, RealCarPackLists) {
   const auto dash = test::readbytes(dir / "dash.qfs");
   ASSERT_EQ(dash.size(), 1615856u);
   EXPECT_EQ(std::string(dash.begin(), dash.begin() + 3), "SHP");
+}
+
+
+// ---- Nothing lost, nothing hidden -----------------------------------------------------
+
+std::vector<std::string> filesbelow(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::recursive_directory_iterator(folder))
+    names.push_back(fs::relative(e.path(), folder).generic_string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+size_t count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST(PackCommands, MembersWhoseNamesDifferOnlyInCaseAllComeOut) {
+  // A real pack holds both trafcfg.dat and TRAFCFG.DAT. Where the file system
+  // tells the names apart, each comes out under its own name (a file of the
+  // user's in another case is not taken for it either); where one file stands
+  // for both names, as on Windows, a WARNING says so for each pair.
+  test::TempDir dir;
+  const std::vector<Member> members = {
+      {"trafcfg.dat", test::bytesof("lower")}, {"TRAFCFG.DAT", test::bytesof("UPPER")},
+      {"Sub\\Team.txt", test::bytesof("first")}, {"sub\\TEAM.TXT", test::bytesof("second")},
+      {"notes.txt", test::bytesof("the pack's notes")},
+  };
+  test::writebytes(dir / "p.viv", test::bigf(members));
+  test::writetext(dir / "NOTES.TXT", "the user's own notes");
+  const auto r = test::runtorvex({"-u", "p.viv"}, dir.path());
+  EXPECT_EQ(r.status, 0) << r.out;
+  const std::string pair1 = "WARNING: 'TRAFCFG.DAT' was written over 'trafcfg.dat': the names differ only in letter "
+                            "case, which this file system does not tell apart\n";
+  const std::string pair2 = "WARNING: 'sub\\TEAM.TXT' was written over 'Sub\\Team.txt': the names differ only in "
+                            "letter case, which this file system does not tell apart\n";
+  if (test::emulated()) {
+    EXPECT_EQ(count(r.out, "WARNING"), 2u) << r.out;
+    EXPECT_NE(r.out.find("       5 TRAFCFG.DAT\n" + pair1), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("       6 sub\\TEAM.TXT\n" + pair2), std::string::npos) << r.out;
+    return;
+  }
+  EXPECT_EQ(r.out.find("WARNING"), std::string::npos) << r.out;
+  EXPECT_EQ(filesbelow(dir.path()), (std::vector<std::string>{"NOTES.TXT", "Sub", "Sub/TEAM.TXT", "Sub/Team.txt",
+                                                               "TRAFCFG.DAT", "notes.txt", "p.viv", "trafcfg.dat"}));
+  for (const Member& m : members) {
+    std::string path = m.name;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    if (path.front() == 's') path[0] = 'S';  // the folder made for the first member is found for the second
+    EXPECT_EQ(test::readbytes(dir / path), m.data) << m.name;
+  }
+  EXPECT_EQ(test::readbytes(dir / "NOTES.TXT"), test::bytesof("the user's own notes"));
+}
+
+TEST(PackCommands, NamesThatMatchNothingAreReported) {
+  test::TempDir dir;
+  const ByteVec inner = test::bigf({{"in.dat", test::bytesof("inside")}});
+  std::vector<Member> members = kMembers;
+  members.push_back({"Inner.viv", inner});
+  test::writebytes(dir / "p.viv", test::bigf(members));
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const Case cases[] = {
+      // Reported once each, after the members that were found, in the order given.
+      {{"-u", "p.viv", "NOPE", "alpha.dat", "gone", "nope"},
+       "pack file 'p.viv' opened\n       1 alpha.dat\n"
+       "couldn't find 'NOPE' inside 'p.viv'\ncouldn't find 'gone' inside 'p.viv'\n"},
+      {{"-e", "p.viv", "mid.dat", "x"},
+       "pack file 'p.viv' opened\n      70 mid.dat\nNot an image file!\ncouldn't find 'x' inside 'p.viv'\n"},
+      {{"-u", "p.viv\\inner.viv", "IN.DAT", "out.dat"},
+       "pack file 'p.viv' opened\n       6 in.dat\ncouldn't find 'out.dat' inside 'p.viv\\inner.viv'\n"},
+      {{"-u", "p.viv", "missing"}, "pack file 'p.viv' opened\ncouldn't find 'missing' inside 'p.viv'\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[2]);
+    const auto r = test::runtorvex(c.args, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.out);
+  }
+  EXPECT_EQ(test::readbytes(dir / "alpha.dat"), test::pattern(1, 2));
+  EXPECT_EQ(test::readbytes(dir / "in.dat"), test::bytesof("inside"));
+}
+
+TEST(PackCommands, CorruptCompressedDataIsNamed) {
+  // A 10 FB header promising 100 bytes, then the end command: nothing.
+  const ByteVec bad = {0x10, 0xFB, 0x00, 0x00, 0x64, 0xFC};
+  test::TempDir dir;
+  test::writebytes(dir / "p.viv", test::bigf({{"a.dat", test::bytesof("first")},
+                                               {"bad.qfs", bad},
+                                               {"inner.viv", bad},
+                                               {"z.dat", test::bytesof("last")}}));
+  test::writebytes(dir / "whole.viv", bad);
+  test::writetext(dir / "new.dat", "new");
+  const std::string corrupt = " is corrupt (bad compressed data)\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const Case cases[] = {
+      {{"-l", "p.viv"},
+       "pack file 'p.viv' opened\nDirectory 'p.viv'\n       5 a.dat\nfile 'p.viv\\bad.qfs'" + corrupt +
+           "file 'p.viv\\inner.viv'" + corrupt + "       4 z.dat\n"},
+      {{"-u", "p.viv", "bad.qfs", "z.dat"},
+       "pack file 'p.viv' opened\nfile 'p.viv\\bad.qfs'" + corrupt + "       4 z.dat\n"},
+      {{"-l", "p.viv\\inner.viv"}, "pack file 'p.viv' opened\nfile 'p.viv\\inner.viv'" + corrupt},
+      {{"-l", "whole.viv"}, "pack file 'whole.viv' opened\nfile 'whole.viv'" + corrupt},
+      {{"-u", "whole.viv"},
+       "pack file 'whole.viv' opened\nfile 'whole.viv'" + corrupt + "Couldn't load directory 'whole.viv'\n"},
+      {{"-d", "whole.viv", "a.dat"}, "deletes files from packfile 'whole.viv'\nfile 'whole.viv'" + corrupt},
+      {{"-p", "whole.viv", "new.dat"}, "updating packfile 'whole.viv'\nfile 'whole.viv'" + corrupt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    const auto r = test::runtorvex(c.args, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.out);
+  }
+  EXPECT_FALSE(fs::exists(dir / "bad.qfs"));
+  EXPECT_EQ(test::readbytes(dir / "z.dat"), test::bytesof("last"));
+  EXPECT_EQ(test::readbytes(dir / "whole.viv"), bad);
+}
+
+TEST(PackCommands, UnpackNeverWritesOverThePackItReads) {
+  // Written over while it is read, the pack would be gone: the member of its
+  // name is refused, the others come out.
+  test::TempDir dir;
+  const ByteVec inner = test::bigf({{"p.viv", test::bytesof("from inside")}, {"b.txt", test::bytesof("b")}});
+  const ByteVec pack = test::bigf({{"a.txt", test::bytesof("a")},
+                                   {"p.viv", test::bytesof("self")},
+                                   {"P.VIV", test::bytesof("SELF")},
+                                   {"inner.viv", inner}});
+  test::writebytes(dir / "p.viv", pack);
+  const std::string refused = "refused to write 'p.viv': it is the packfile being read\n";
+  auto r = test::runtorvex({"-u", "p.viv"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("       4 p.viv\n" + refused), std::string::npos) << r.out;
+  EXPECT_EQ(test::readbytes(dir / "p.viv"), pack);
+  EXPECT_EQ(test::readbytes(dir / "a.txt"), test::bytesof("a"));
+  if (test::emulated()) {
+    // One file for both names: the other spelling is the pack as well.
+    EXPECT_NE(r.out.find("refused to write 'P.VIV': it is the packfile being read\n"), std::string::npos) << r.out;
+  } else {
+    EXPECT_EQ(test::readbytes(dir / "P.VIV"), test::bytesof("SELF"));
+  }
+  // A member of a pack inside would land on the disk file being read just the same.
+  r = test::runtorvex({"-u", "p.viv\\inner.viv"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find(refused), std::string::npos) << r.out;
+  EXPECT_EQ(test::readbytes(dir / "p.viv"), pack);
+  EXPECT_EQ(test::readbytes(dir / "b.txt"), test::bytesof("b"));
+}
+
+TEST(PackCommands, FilesOf4GiBOrMoreAreRefusedNamingThem) {
+  // The services report one size for every file past 32 bits; it must not
+  // be taken for a size, nor turn into "couldn't allocate -1 bytes".
+  test::TempDir dir;
+  test::writetext(dir / "big.dat", "hello world");
+  fs::resize_file(dir / "big.dat", (uint64_t{1} << 32) + 11);  // sparse: no room taken
+  const ByteVec pack = test::bigf({{"a.txt", test::bytesof("hello")}});
+  test::writebytes(dir / "pack.viv", pack);
+  // An SHPI file of one data record "TEXT", from the table: "SHPI", size,
+  // count, directory id, then the record's name and offset, its bytes.
+  const ByteVec shpi = {'S', 'H', 'P', 'I', 29, 0, 0, 0, 1, 0, 0, 0, 'G', 'I', 'M', 'X',
+                        'T', 'E', 'X', 'T', 24, 0, 0, 0, 'n', 'o', 't', 'e', 's'};
+  test::writebytes(dir / "pics.fsh", shpi);
+  const std::string fatal = "***********\nFatal Error\n***********\n-- ";
+  const std::string replacing = "scanning original pack file\npack file 'pics.fsh' opened\nreading data/image files..\n";
+  const std::string asread = "file 'big.dat' is too large (4 GiB or more, at most 2147483632 can be read)\n";
+  const std::string aspack = "file 'big.dat' is too large (4 GiB or more, at most 2147483647 can be read)\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const Case cases[] = {
+      {{"-compress", "big.dat", "out"}, fatal + asread},
+      {{"-decompress", "big.dat", "out"}, fatal + asread},
+      {{"-l", "big.dat"}, "pack file 'big.dat' opened\n" + aspack},
+      {{"-u", "big.dat"}, "pack file 'big.dat' opened\n" + aspack + "Couldn't load directory 'big.dat'\n"},
+      {{"-d", "big.dat", "x"}, "deletes files from packfile 'big.dat'\n" + aspack},
+      {{"-p", "pack.viv", "big.dat"},
+       "updating packfile 'pack.viv'\n" + fatal + "'big.dat' has 4 GiB or more, more than a packfile can hold\n"},
+      {{"-r", "pics.fsh", "big.dat", "TEXT"}, replacing + fatal + asread},
+      {{"-makepatch", "big.dat", "p.viv", "ref"}, fatal + asread},
+      {{"-patch", "big.dat"},
+       fatal + "'big.dat' is no patch or is damaged (larger than a packfile can be), nothing patched\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    const auto r = test::runtorvex(c.args, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.out);
+  }
+  EXPECT_EQ(filesbelow(dir.path()), (std::vector<std::string>{"big.dat", "pack.viv", "pics.fsh"}));
+  EXPECT_EQ(test::readbytes(dir / "pack.viv"), pack);
+  EXPECT_EQ(test::readbytes(dir / "pics.fsh"), shpi);
+}
+
+// ---- Files written beside their names -------------------------------------------------
+
+fs::path sample(const char* name) {
+  const fs::path root = test::samplesdir();
+  return root.empty() ? fs::path{} : root / name;
+}
+
+TEST(PackCommands, APictureThatCannotBeWrittenLeavesNoHalfFile) {
+  // 3dobj.fsh holds 256x256 pictures: 196,662 bytes as BMP, past the limit.
+  const fs::path fsh = sample("shpi/3dobj.fsh");
+  if (fsh.empty() || !fs::exists(fsh)) GTEST_SKIP() << "no sample SHPI files";
+  test::TempDir dir;
+  fs::copy_file(fsh, dir / "3dobj.fsh");
+  fs::permissions(dir / "3dobj.fsh", fs::perms::owner_write, fs::perm_options::add);
+  test::writetext(dir / "chr1.bmp", "the picture that was there");
+  for (const char* name : {"chr0", "chr1"}) {
+    SCOPED_TRACE(name);
+    const auto r = test::runtorvex({"-ebmp", "3dobj.fsh", name}, dir.path(), 100000);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(std::string("-- image '") + name + "' write failed\n"), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(test::readbytes(dir / "chr1.bmp"), test::bytesof("the picture that was there"));
+  EXPECT_EQ(filesbelow(dir.path()), (std::vector<std::string>{"3dobj.fsh", "chr1.bmp"}));
+}
+
+TEST(PlantedLinks, AreReplacedNeverWrittenThrough) {
+  // Someone planted links at the names of members and pictures, pointing at
+  // files outside the folder: unpacking replaces the links and leaves the
+  // files they point at as they were.
+  const fs::path fsh = sample("shpi/3dobj.fsh");
+  if (fsh.empty() || !fs::exists(fsh)) GTEST_SKIP() << "no sample SHPI files";
+  test::TempDir dir;
+  fs::create_directories(dir / "work");
+  const fs::path work = dir / "work";
+  fs::copy_file(fsh, work / "3dobj.fsh");
+  fs::permissions(work / "3dobj.fsh", fs::perms::owner_write, fs::perm_options::add);
+  test::writebytes(work / "p.viv", test::bigf({{"x.txt", test::bytesof("member")}}));
+  const std::vector<std::string> outputs = {"x.txt",    "engs.bmp", "engs.gif", "engs.pcx",
+                                            "engs.png", "engs.jpg", "out.fb"};
+  for (const std::string& name : outputs) {
+    test::writetext(dir / ("precious-" + name), "precious");
+    fs::create_symlink(dir / ("precious-" + name), work / name);
+  }
+  EXPECT_EQ(test::runtorvex({"-u", "p.viv"}, work).status, 0);
+  for (const char* word : {"-ebmp", "-egif", "-epcx", "-epng", "-ejpg"})
+    EXPECT_EQ(test::runtorvex({word, "3dobj.fsh", "engs"}, work).status, 0) << word;
+  EXPECT_EQ(test::runtorvex({"-compress", "p.viv", "out.fb"}, work).status, 0);
+  for (const std::string& name : outputs) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(test::readbytes(dir / ("precious-" + name)), test::bytesof("precious"));
+    EXPECT_FALSE(fs::is_symlink(work / name));
+    EXPECT_TRUE(fs::is_regular_file(work / name));
+  }
+  EXPECT_EQ(test::readbytes(work / "x.txt"), test::bytesof("member"));
 }
 
 }  // namespace

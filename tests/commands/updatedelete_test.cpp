@@ -100,6 +100,11 @@ TEST(UpdatePack, RefusalsLeaveThePackUntouched) {
        "-- 'big.dat' has 16777216 bytes, more than the 16777215 a C0FB packfile can hold"},
       {"an SHPI file", {"-p", "pics.fsh", "ok.dat"}, "-- 'pics.fsh' is SHPI file, use -r/-rp to replace images\n"},
       {"a MAS pack", {"-d", "p.mas", "m"}, "-- 'p.mas' is not supported packfile\n"},
+      // The member name is what follows the last "/", "\\" or ":": here
+      // nothing, and a member without a name would end the directory.
+      {"a folder for a file", {"-p", "pack.viv", "ok.dat", "sub/"},
+       "-- 'sub/' gives no member name (the text after its last '/', '\\' or ':')\n"},
+      {"a drive for a file", {"-p", "c0fb.viv", "ok.dat:"}, "-- 'ok.dat:' gives no member name"},
       {"no pack at all", {"-d", "ok.dat"}, "couldn't scan packfile 'ok.dat'\n"},
   };
   const Bytes c0fb = {0xC0, 0xFB, 0, 0x0C, 0, 1, 0, 0, 0x10, 0, 0, 1, 'a', 0, 0, 0, 'z', 0, 0, 0};
@@ -256,6 +261,101 @@ TEST_F(InFolder, AWriteThatFailsHalfwayLeavesTheOldPack) {
       << console.text();
   EXPECT_EQ(test::readbytes("pack.viv"), old);
   EXPECT_EQ(packtest::filesin("."), (std::vector<std::string>{"b.dat", "pack.viv"}));
+}
+
+// ---- Packs that stay whole and readable -----------------------------------------------
+
+TEST(UpdatePack, AnFstPackReadsBackDownToOneMemberAndNone) {
+  // The writer gives a pack of one member two records and an empty one a
+  // single record; every "-p" and "-d" must leave a pack that "-l" lists.
+  TempDir dir;
+  // From the table: the record count R, then R records of a 4-byte offset
+  // and a 64-byte name, the last with the end offset and no name; the data.
+  auto fst = [](const std::vector<Member>& members) {
+    Bytes out;
+    const auto records = static_cast<uint32_t>(members.size() + 1);
+    for (int s = 0; s < 32; s += 8) out.push_back(static_cast<uint8_t>(records >> s));
+    uint32_t at = 4 + 68 * records;
+    for (const Member& m : members) {
+      packtest::fstrecord(out, at, m.name);
+      at += static_cast<uint32_t>(m.bytes.size());
+    }
+    packtest::fstrecord(out, at, "");
+    for (const Member& m : members) out.insert(out.end(), m.bytes.begin(), m.bytes.end());
+    return out;
+  };
+  const Member a{"a.dat", packtest::bytesof("aa")};
+  const Member b{"b.dat", packtest::bytesof("bbb")};
+  const Member c{"c.dat", packtest::bytesof("cccc")};
+  test::writebytes(dir / "p.fst", fst({a, b}));
+  test::writebytes(dir / "c.dat", c.bytes);
+  struct Step {
+    std::vector<std::string> args;
+    std::vector<Member> after;
+    std::string listing;  // the member lines of "-l" afterwards
+  };
+  const Step steps[] = {
+      {{"-d", "p.fst", "a.dat"}, {b}, "       3 b.dat\n"},
+      {{"-d", "p.fst", "b.dat"}, {}, ""},
+      {{"-p", "p.fst", "c.dat"}, {c}, "       4 c.dat\n"},
+      {{"-p", "p.fst", "c.dat"}, {c}, "       4 c.dat\n"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.args[0] + " " + step.args[2]);
+    const auto r = test::runtorvex(step.args, dir.path());
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(test::readbytes(dir / "p.fst"), fst(step.after));
+    const auto l = test::runtorvex({"-l", "p.fst"}, dir.path());
+    EXPECT_EQ(l.status, 0);
+    EXPECT_EQ(l.out, "pack file 'p.fst' opened\nDirectory 'p.fst'\n" + step.listing);
+  }
+  fs::remove(dir / "c.dat");
+  EXPECT_EQ(test::runtorvex({"-u", "p.fst"}, dir.path()).status, 0);
+  EXPECT_EQ(test::readbytes(dir / "c.dat"), c.bytes);
+}
+
+// Mode bits are POSIX's own (Windows keeps other attributes; the Win32
+// backend is checked under Wine), so these run against the Linux program.
+TEST(ModeBits, RewrittenAndReplacedFilesKeepThem) {
+  // An SHPI file of one data record "TEXT" ("notes"), laid out by hand:
+  // "SHPI", size, count, directory id, then name and offset per record.
+  const Bytes shpi = {'S', 'H', 'P', 'I', 29, 0, 0, 0, 1, 0, 0, 0, 'G', 'I', 'M', 'X',
+                      'T', 'E', 'X', 'T', 24, 0, 0, 0, 'n', 'o', 't', 'e', 's'};
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    const char* target;
+    fs::perms before;
+    fs::perms after;
+  };
+  using P = fs::perms;
+  const P rw = P::owner_read | P::owner_write;
+  const Case cases[] = {
+      {"pack updated", {"-p", "pack.viv", "new.txt"}, "pack.viv", rw | P::group_read, rw | P::group_read},
+      {"pack member deleted", {"-d", "pack.viv", "a.txt"}, "pack.viv", rw, rw},
+      {"read-only pack", {"-d", "pack.viv", "B.fsh"}, "pack.viv", P::owner_read | P::group_read | P::others_read,
+       rw | P::group_read | P::others_read},
+      {"compressed pack", {"-d", "packed.viv", "a.txt"}, "packed.viv", rw | P::others_read, rw | P::others_read},
+      {"SHPI file rebuilt", {"-r", "pics.fsh", "new.txt", "TEXT"}, "pics.fsh", rw, rw},
+      {"member unpacked over a file", {"-u", "pack.viv", "a.txt"}, "a.txt", rw, rw},
+      {"compressed file written over one", {"-compress", "new.txt", "out.fb"}, "out.fb", rw | P::group_all,
+       rw | P::group_all},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    test::writebytes(dir / "pack.viv", kBigfTwo);
+    test::writebytes(dir / "packed.viv", packtest::fbstored(kBigfTwo));
+    test::writebytes(dir / "pics.fsh", shpi);
+    test::writetext(dir / "new.txt", "brand new");
+    if (!fs::exists(dir / c.target)) test::writetext(dir / c.target, "the old contents");
+    const Bytes old = test::readbytes(dir / c.target);
+    fs::permissions(dir / c.target, c.before);
+    const auto r = test::runtorvex(c.args, dir.path());
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(test::readbytes(dir / c.target), old);  // it was written
+    EXPECT_EQ(fs::symlink_status(dir / c.target).permissions(), c.after);
+  }
 }
 
 // ---- A real pack --------------------------------------------------------------------

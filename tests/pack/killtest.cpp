@@ -1,7 +1,10 @@
-// Kills torvex with SIGKILL at random moments while it rewrites a pack of
-// some tens of megabytes, and checks after each kill that the pack path
-// holds either the complete old pack or the complete new one, member by
-// member, read by the layout table rather than by the program's reader.
+// Kills torvex with SIGKILL while it rewrites a pack of some tens of
+// megabytes (once its temporary file exists: at once, or at a random moment
+// later), and checks after each kill that the pack path holds either the
+// complete old pack or the complete new one, member by member, read by the
+// layout table rather than by the program's reader. A kill that left the
+// temporary file behind landed before the rename: the pack must be the old
+// one then, and enough kills must land so to prove anything.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -85,18 +88,34 @@ TEST(KillTest, ThePackIsAlwaysTheOldOrTheNewOne) {
   ASSERT_EQ(full.status, 0) << full.out;
   ASSERT_EQ(packtest::bigfmembers(packtest::readfile(dir / "pack.viv")), renewed);
 
+  // Each kill waits until the temporary file exists, so that it lands while
+  // the new pack is being written (at once, or some way into the rewrite),
+  // not before the program has begun or after it is done.
   int sawold = 0;
   int sawnew = 0;
+  int midrewrite = 0;  // kills after which the temporary file was still there
   const auto span = std::chrono::duration_cast<std::chrono::microseconds>(duration).count();
   for (int kill = 0; kill < 20; ++kill) {
     SCOPED_TRACE(kill);
     test::writebytes(dir / "pack.viv", oldpack);
     const pid_t pid = starttorvex(args, dir.path());
     ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::microseconds(rng() % static_cast<uint32_t>(span + 1)));
-    ::kill(pid, SIGKILL);
     int status = 0;
+    bool ended = false;
+    const auto waited = Clock::now();
+    while (!fs::exists(dir / "pack.tmp")) {
+      if (::waitpid(pid, &status, WNOHANG) == pid) {
+        ended = true;
+        break;
+      }
+      ASSERT_LT(Clock::now() - waited, std::chrono::seconds(60)) << "no temporary file appeared";
+      std::this_thread::sleep_for(std::chrono::microseconds(20));
+    }
+    ASSERT_FALSE(ended) << "the rewrite ended before its temporary file was seen";
+    if (kill % 2 == 1) std::this_thread::sleep_for(std::chrono::microseconds(rng() % static_cast<uint32_t>(span + 1)));
+    ::kill(pid, SIGKILL);
     ::waitpid(pid, &status, 0);
+    const bool temporaryleft = fs::exists(dir / "pack.tmp");
 
     const auto members = packtest::bigfmembers(packtest::readfile(dir / "pack.viv"));
     ASSERT_TRUE(members) << "the pack path holds no whole BIGF pack";
@@ -106,11 +125,19 @@ TEST(KillTest, ThePackIsAlwaysTheOldOrTheNewOne) {
       ++sawnew;
     else
       FAIL() << "the pack is neither the old nor the new one";
+    if (temporaryleft) {
+      // Killed before the rename: the pack must be the old one.
+      ++midrewrite;
+      EXPECT_EQ(*members, old);
+    }
     // A killed run may leave its temporary file; the next run must not need it gone.
     for (const auto& name : packtest::filesin(dir.path()))
       if (name != "pack.viv" && name != "m5.dat") fs::remove(dir / name);
   }
-  std::printf("kills that left the old pack: %d, the new one: %d\n", sawold, sawnew);
+  std::printf("kills during the rewrite: %d; the pack was then the old one %d times, the new one %d times\n",
+              midrewrite, sawold, sawnew);
+  // Without kills that land mid-rewrite the test would prove nothing.
+  EXPECT_GE(midrewrite, 5);
 }
 
 }  // namespace

@@ -199,7 +199,7 @@ TEST(PackLayouts, RefuseValuesTheirFieldsCannotHold) {
       });
   add("C0FB member count", WriteLayout::kC0fb, "a C0FB packfile holds at most 65535 members, not 65536",
       [](auto& v) {
-        for (int i = 0; i < 65536; ++i) v.push_back(item("", 0));
+        for (int i = 0; i < 65536; ++i) v.push_back(item("m", 0));
       });
   add("C0FB header length", WriteLayout::kC0fb, "the directory of a C0FB packfile holds at most 65539 bytes, not 65540",
       [](auto& v) {
@@ -209,6 +209,18 @@ TEST(PackLayouts, RefuseValuesTheirFieldsCannotHold) {
       });
   add("C0FB deleted members do not count", WriteLayout::kC0fb, "", [](auto& v) {
     v.push_back(item("a", 0x1000000));
+    v.back().deleted = true;
+  });
+  // Readers end a directory at an empty name: every member after it would be lost.
+  add("BIGF member without a name", WriteLayout::kBigf, "a BIGF packfile can't hold a member without a name",
+      [](auto& v) {
+        v.push_back(item("a", 1));
+        v.push_back(item("", 1));
+      });
+  add("C0FB member without a name", WriteLayout::kC0fb, "a C0FB packfile can't hold a member without a name",
+      [](auto& v) { v.push_back(item("", 1)); });
+  add("a deleted member without a name", WriteLayout::kBigf, "", [](auto& v) {
+    v.push_back(item("", 1));
     v.back().deleted = true;
   });
   add("FST 63-character name", WriteLayout::kFst, "", [](auto& v) { v.push_back(item(std::string(63, 'x'), 1)); });

@@ -234,6 +234,31 @@ TEST(ApplyPatch, RefusalsLeaveEveryFileAsItWas) {
   }
 }
 
+// A target found under another letter case is the file patched, not a
+// second file of the patch's spelling beside it, whether it is rewritten
+// as a pack or written whole as an SHPI file.
+TEST(ApplyPatch, ATargetFoundInAnotherCaseIsTheOnePatched) {
+  if (test::emulated()) GTEST_SKIP() << "Windows has one file for both spellings";
+  const Bytes p1 = picture(1), p2 = picture(2);
+  const Pair pair = {"",
+                     {{"game.viv", bigf({{"a.txt", text("Hello")}, padding()})},
+                      {"pics.qfs", fb(shpi({{"aaaa", p1}, {"bbbb", p2}}))}},
+                     {{"game.viv", bigf({{"a.txt", text("World")}, padding()})},
+                      {"pics.qfs", fb(shpi({{"aaaa", p2}, {"bbbb", p2}}))}}};
+  TempDir dir;
+  makeonly(dir, pair);
+  fs::rename(dir / "copy" / "game.viv", dir / "copy" / "GAME.VIV");
+  fs::rename(dir / "copy" / "pics.qfs", dir / "copy" / "Pics.Qfs");
+  const test::RunResult r = test::runtorvex({"-patch", "p.viv", "copy"}, dir.path());
+  EXPECT_EQ(r.status, 0) << r.out;
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir / "copy")) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"GAME.VIV", "Pics.Qfs"}));
+  expectsamefile(test::readbytes(dir / "copy" / "GAME.VIV"), pair.working[0].second);
+  expectsamefile(test::readbytes(dir / "copy" / "Pics.Qfs"), pair.working[1].second);
+}
+
 // The game folder defaults to the current one.
 TEST(ApplyPatch, CurrentFolderByDefault) {
   TempDir dir;

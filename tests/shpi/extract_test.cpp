@@ -128,8 +128,9 @@ TEST(ExtractPictures, NamesSelectPicturesWhateverTheirCase) {
   test::TempDir dir;
   test::writebytes(dir / "all.fsh", everytypefile());
   const RunResult r = test::runtorvex({"-epng", "all.fsh", "T7d", "t41", "nosuch"}, dir.path());
-  ASSERT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(r.out, "pack file 'all.fsh' opened\n      48 t41 2*2 (GIMX)\n      32 t7D 2*2 (GIMX)\n");
+  ASSERT_EQ(r.status, 1) << r.out;  // a name that matches nothing is reported
+  EXPECT_EQ(r.out, "pack file 'all.fsh' opened\n      48 t41 2*2 (GIMX)\n      32 t7D 2*2 (GIMX)\n"
+                   "couldn't find 'nosuch' inside 'all.fsh'\n");
   EXPECT_TRUE(test::fs::exists(dir / "t7D.png"));
   EXPECT_TRUE(test::fs::exists(dir / "t41.png"));
   EXPECT_FALSE(test::fs::exists(dir / "t7B.png"));

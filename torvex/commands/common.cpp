@@ -1,5 +1,8 @@
 #include "common.h"
 
+#include "torvex/platform/files.h"
+#include "torvex/platform/limits.h"
+
 namespace torvex {
 
 void stopcompression(const FbCompressed& failed) {
@@ -7,8 +10,7 @@ void stopcompression(const FbCompressed& failed) {
   if (failed.status == FbCompressed::kTooLarge)
     fatal("can't compress %d bytes: an FB block holds at most %d bytes", failed.inputsize, kFbMaxSize);
   if (test.outcome == FbSelfTest::kBytesDiffer) {
-    File kept("temp.tmp", 1);
-    if (kept) kept.writeall(test.decoded.span());
+    writefile("temp.tmp", test.decoded.span());
     fatal("compression test failed! original <> compressed->decompressed!");
   }
   fatal("compression test failed! (orig size %ld new size %ld)", static_cast<long>(test.originalsize),
@@ -50,6 +52,8 @@ std::string faulttext(const ListFault& fault) {
                 fault.member.c_str(), fault.container.c_str(), fault.offset, fault.size, fault.containersize);
 }
 
+std::string corrupttext(const char* name) { return format("file '%s' is corrupt (bad compressed data)", name); }
+
 OpenedPack openpackpath(std::string_view path, int flags) {
   const std::string argument(path);
   const std::optional<PackPath> split = splitpackpath(argument);
@@ -69,6 +73,12 @@ OpenedPack openpackpath(std::string_view path, int flags) {
       break;
     case OpenedPack::kNotADirectory:
       report("couldn't scan directory '%s'\n", pack.failed.c_str());
+      break;
+    case OpenedPack::kCorrupt:
+      message("%s\n", corrupttext(pack.failed.c_str()).c_str());
+      break;
+    case OpenedPack::kTooLarge:
+      message("%s\n", toolargetext(split->file.c_str(), pack.filesize, kMaxPack).c_str());
       break;
   }
   return pack;

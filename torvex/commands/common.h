@@ -28,6 +28,9 @@ Block compressorstop(Block data);
 // The fatal message text of a fault of the file list.
 std::string faulttext(const ListFault& fault);
 
+// The line for FB-compressed data that does not expand.
+std::string corrupttext(const char* name);
+
 // Runs a command body that reads through the file list: a fault it meets
 // ends the command like every fatal error.
 template <class Body>

@@ -4,6 +4,7 @@
 #include "common.h"
 #include "torvex/fbcomp/fb.h"
 #include "torvex/platform/files.h"
+#include "torvex/platform/limits.h"
 
 namespace torvex {
 
@@ -23,7 +24,7 @@ Block readsource(const char* source) {
       message("couldn't open '%s' for reading\n", source);
       return {};
     case WholeFile::kTooLarge:
-      fatal("couldn't allocate %d bytes", static_cast<int32_t>(file.size));
+      fatal("%s", toolargetext(source, file.size, kMaxBlock).c_str());
     case WholeFile::kShortRead:
       break;
   }

@@ -85,6 +85,7 @@ void makesmallface(const std::string& smallbase, const std::string& largebase, F
   std::string large = largebase;
   if (!findpicture(large)) fatal("couldn't read '%s'", largebase.c_str());
   WholeFile file = readwholefile(large.c_str());
+  if (file.status == WholeFile::kTooLarge) fatal("%s", toolargetext(large.c_str(), file.size, kMaxBlock).c_str());
   if (file.status != WholeFile::kRead) fatal("couldn't read '%s'", large.c_str());
   Image image;
   const ImageResult loaded = loadimage(image, file.bytes.span());

@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "common.h"
+#include "torvex/image/image.h"
 #include "torvex/platform/files.h"
-#include "torvex/shpi/shpi.h"
+#include "torvex/platform/limits.h"
 #include "torvex/platform/text.h"
+#include "torvex/shpi/shpi.h"
 
 namespace torvex {
 
@@ -76,15 +79,47 @@ void savepictureorstop(const PackEntry& member, std::span<const uint8_t> content
 }
 
 // The member's content, with its line printed; a null Block after saying
-// that it could not be read.
-Block loadandshow(PackEntry& member) {
+// why it could not be read.
+Block loadandshow(PackEntry& member, int64_t filesize) {
   Block content = loadlist(member);
-  if (!content)
-    message("couldn't read '%s'\n", member.name.c_str());
-  else
+  if (content) {
     memberline(member, content.size);
+    return content;
+  }
+  const PackEntry* failed = failedentry(member);
+  const OpenFailure why = failed ? failed->failure : OpenFailure::kCantOpen;
+  if (why == OpenFailure::kCorrupt)
+    message("%s\n", corrupttext(entrypath(*failed).c_str()).c_str());
+  else if (why == OpenFailure::kTooLarge)
+    message("%s\n", toolargetext(failed->path.c_str(), filesize, kMaxPack).c_str());
+  else
+    message("couldn't read '%s'\n", member.name.c_str());
   return content;
 }
+
+// A name as the file systems that do not tell letter case apart see it.
+std::string foldedpath(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) c = c == '\\' ? '/' : lowerascii(c);
+  return out;
+}
+
+// What one extraction has written, to notice what a file system makes of
+// names that differ only in letter case.
+class WrittenNames {
+ public:
+  // The file written earlier in this run that writing `name` would replace
+  // (one file for both names), or "".
+  std::string replaced(const std::string& name) const {
+    const auto it = written_.find(foldedpath(name));
+    if (it == written_.end() || it->second == name) return {};
+    return writereplaces(name.c_str(), it->second.c_str()) ? it->second : std::string{};
+  }
+  void add(const std::string& name) { written_[foldedpath(name)] = name; }
+
+ private:
+  std::unordered_map<std::string, std::string> written_;  // folded name -> as written
+};
 
 // True when the directory was read from an SHPI file.
 bool shpidirectory(DirArray& directory) {
@@ -156,8 +191,8 @@ int listpack(std::string_view path) {
     int status = kExitOk;
     const bool shpi = shpidirectory(*pack.directory);
     for (PackEntry& m : pack.directory->members()) {
-      const bool shown = insideshpi(*pack.directory, shpi, m, [&m] {
-        if (!loadandshow(m)) return false;
+      const bool shown = insideshpi(*pack.directory, shpi, m, [&m, &pack] {
+        if (!loadandshow(m, pack.filesize)) return false;
         closelist(m, false);
         return true;
       });
@@ -176,26 +211,55 @@ int extractpack(std::string_view path, std::span<const std::string> names, int p
       message("Couldn't load directory '%s'\n", argument.c_str());
       return kExitFailed;
     }
+    // The disk file being read: no member may be written over it.
+    const std::string packfile = pack.roots->root().path;
+    std::vector<bool> matched(names.size(), false);
+    WrittenNames written;
     int status = kExitOk;
     const bool shpi = shpidirectory(*pack.directory);
     for (PackEntry& m : pack.directory->members()) {
-      const bool selected = names.empty() || std::any_of(names.begin(), names.end(),
-                                                          [&](const std::string& n) { return nameequal(n, m.name); });
+      bool selected = names.empty();
+      for (size_t i = 0; i < names.size(); ++i) {
+        if (nameequal(names[i], m.name)) selected = matched[i] = true;
+      }
       if (!selected) continue;
       const bool done = insideshpi(*pack.directory, shpi, m, [&] {
-        const Block content = loadandshow(m);
+        const Block content = loadandshow(m, pack.filesize);
         if (!content) return false;
-        bool written = true;
-        if (picture && m.contentkind() == kContentPlain)
+        bool ok = true;
+        const bool aspicture = picture && m.contentkind() != kContentPlain;
+        const std::string output =
+            aspicture ? imagefilename(static_cast<int16_t>(format), m.name.c_str()) : m.name;
+        if (picture && !aspicture) {
           message("Not an image file!\n");
-        else
-          written = writemember(m, content.span(), picture, format) != 0;
+        } else if (!output.empty() && staysinside(output) && writereplaces(output.c_str(), packfile.c_str())) {
+          message("refused to write '%s': it is the packfile being read\n", output.c_str());
+          ok = false;
+        } else {
+          const std::string earlier = output.empty() ? std::string{} : written.replaced(output);
+          if (!writemember(m, content.span(), picture, format)) {
+            ok = false;
+          } else if (!output.empty()) {
+            if (!earlier.empty())
+              message("WARNING: '%s' was written over '%s': the names differ only in letter case, which this "
+                      "file system does not tell apart\n",
+                      output.c_str(), earlier.c_str());
+            written.add(output);
+          }
+        }
         closelist(m, false);
-        return written;
+        return ok;
       });
       if (!done) status = kExitFailed;
     }
     freedir(pack.directory, true);
+    // Names that matched nothing, once each, after everything else.
+    for (size_t i = 0; i < names.size(); ++i) {
+      const auto same = [&](const std::string& n) { return nameequal(n, names[i]); };
+      if (matched[i] || std::any_of(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(i), same)) continue;
+      report("couldn't find '%s' inside '%s'\n", names[i].c_str(), argument.c_str());
+      status = kExitFailed;
+    }
     return status;
   });
 }

@@ -125,7 +125,8 @@ void writetarget(TargetPlan& plan) {
     return;
   }
   const Block bytes = plan.compress ? compressorstop(std::move(plan.shpi)) : std::move(plan.shpi);
-  if (writefile(plan.path.c_str(), bytes.span()) != FileWrite::kWritten)
+  // The SHPI file is the one found, in whatever letter case it has.
+  if (writefile(plan.path.c_str(), bytes.span(), NameMatch::kAnyCase) != FileWrite::kWritten)
     fatal("write error while writing '%s' (disk full?)", plan.path.c_str());
 }
 
@@ -134,6 +135,7 @@ void writetarget(TargetPlan& plan) {
 int makepatch(const std::string& info, const std::string& patch, const std::string& reference) {
   return readingpacks([&] {
     const WholeFile text = readwholefile(info.c_str());
+    if (text.status == WholeFile::kTooLarge) fatal("%s", toolargetext(info.c_str(), text.size, kMaxBlock).c_str());
     if (text.status != WholeFile::kRead) fatal("couldn't open patch-infofile '%s'", info.c_str());
     const PatchInfo parsed = readpatchinfo(
         std::string_view(reinterpret_cast<const char*>(text.bytes.get()), static_cast<size_t>(text.bytes.size)));

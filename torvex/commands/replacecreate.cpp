@@ -34,6 +34,7 @@ PackEntry* findname(DirArray& directory, std::string_view name) {
 // The whole file, or fatal "couldn't open ..." naming what it was meant to be.
 Block readinput(const std::string& name, const char* what) {
   WholeFile file = readwholefile(name.c_str());
+  if (file.status == WholeFile::kTooLarge) fatal("%s", toolargetext(name.c_str(), file.size, kMaxBlock).c_str());
   if (file.status != WholeFile::kRead) fatal("couldn't open %s '%s'\n", what, name.c_str());
   return std::move(file.bytes);
 }

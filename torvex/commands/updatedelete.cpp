@@ -26,7 +26,7 @@ void loadnewbytes(PackItem& item, const std::string& file) {
     case WholeFile::kCantOpen:
       fatal("couldn't open '%s' for reading", file.c_str());
     case WholeFile::kTooLarge:
-      fatal("'%s' has %lld bytes, more than a packfile can hold", file.c_str(), static_cast<long long>(read.size));
+      fatal("'%s' has %s, more than a packfile can hold", file.c_str(), sizetext(read.size).c_str());
     case WholeFile::kShortRead:
       fatal("read error ('%s')\n", file.c_str());
   }
@@ -77,6 +77,12 @@ bool openorsay(const std::string& path, size_t extra, PackForWrite& target) {
       fatal("read error ('%s')\n", name);
     case PackOpening::kDamaged:
       fatal("'%s' has a damaged directory", name);
+    case PackOpening::kCorrupt:
+      message("%s\n", corrupttext(name).c_str());
+      return false;
+    case PackOpening::kTooLarge:
+      message("%s\n", toolargetext(name, opening.filesize, kMaxPack).c_str());
+      return false;
     case PackOpening::kOutside:
       break;
   }
@@ -152,6 +158,8 @@ bool updatepack(std::string_view basedir, std::string_view pack, std::span<const
   std::vector<std::string> names;
   for (const std::string& file : files) {
     const std::string name(membername(file));
+    // An empty name would end the pack's directory and hide every member after it.
+    if (name.empty()) fatal("'%s' gives no member name (the text after its last '/', '\\' or ':')", file.c_str());
     if (name.size() > kMaxMemberName) fatal("filename '%s' is too long\n", name.c_str());
     if (!File(file.c_str(), 0)) fatal("couldn't open '%s' for reading\n", file.c_str());
     names.push_back(name);

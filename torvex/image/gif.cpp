@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "formats.h"
+#include "output.h"
 #include "torvex/platform/bytereader.h"
 
 namespace torvex {
@@ -393,9 +394,6 @@ ImageResult writegif(const char* name, const uint8_t* rgb, const uint8_t* indexe
     if (colours[i].a < 255 && (transparent < 0 || colours[i].a < colours[transparent].a)) transparent = i;
 
   ImageResult result;
-  File file(name, 1);
-  if (!file) return result;
-
   Bytes quantized;
   if (indexed == nullptr) {
     quantized = quantizeimage(rgb, colours, width, height, result);
@@ -445,7 +443,7 @@ ImageResult writegif(const char* name, const uint8_t* rgb, const uint8_t* indexe
   out.push_back(0x3B);
 
   // A short write (a full disk) must not pass for a written picture.
-  if (file.writeall(out)) result.status = 1;
+  result.status = writewholefile(name, out).status;
   return result;
 }
 

@@ -122,24 +122,26 @@ int16_t imageformat(const char* name) {
   return kFormatNone;
 }
 
-ImageResult saveimage(int16_t format, const char* basename, const ShpiPicture& picture) {
+std::string imagefilename(int16_t format, const char* basename) {
   const std::string_view base(basename);
-  std::string name;
   switch (format) {
     case kFormatGif:
-      name = torvex::format("%s.gif", basename);
-      break;
+      return torvex::format("%s.gif", basename);
     case kFormatJpeg:
     case kFormatBmp:
     case kFormatPcx:
     case kFormatPng: {
       const std::string ext = std::string(".") + rowfor(format)->extension;
-      name = base.size() > 3 && endswithname(base, ext) ? std::string(base) : torvex::format("%s%s", basename, ext.c_str());
-      break;
+      return base.size() > 3 && endswithname(base, ext) ? std::string(base) : torvex::format("%s%s", basename, ext.c_str());
     }
     default:
-      return refusal(torvex::format("unknown format %d", format));
+      return {};
   }
+}
+
+ImageResult saveimage(int16_t format, const char* basename, const ShpiPicture& picture) {
+  const std::string name = imagefilename(format, basename);
+  if (name.empty()) return refusal(torvex::format("unknown format %d", format));
   const ImageFormatRow* row = rowfor(format);
   if (!row || !row->save) return {};
   return row->save(name.c_str(), picture.rgb.get(), picture.indexed.get(), picture.width, picture.height,

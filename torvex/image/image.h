@@ -109,6 +109,9 @@ ImageResult loadimage(Image& image, std::span<const uint8_t> bytes);
 int16_t imageformat(const char* name);
 // Status 1 written, 0 when the output file could not be created.
 ImageResult saveimage(int16_t format, const char* basename, const ShpiPicture& picture);
+// The name of the file saveimage writes for `basename` in `format`, or ""
+// for a format that is not written.
+std::string imagefilename(int16_t format, const char* basename);
 // Bit 1 of `what`: allocate rgb (with the matte colour after the last
 // pixel); bit 0: allocate indexed. Stores width and height. False, with
 // the refusal in `result` and nothing allocated, for a size one buffer

@@ -1,5 +1,6 @@
 // Shared by the picture writers: they build the whole file in memory and
-// hand it to the platform layer in one piece.
+// hand it to the platform layer in one piece (writefile: written beside the
+// name and put in its place only when complete).
 #pragma once
 
 #include <cstdint>

@@ -51,6 +51,8 @@ std::vector<PackItem> readbigfitems(std::span<const uint8_t> content, bool mark)
 PackPlan planbigf(std::span<const PackItem> items) {
   PackPlan plan;
   plan.padmembers = true;
+  plan.error = unnamed(items, "BIGF");
+  if (!plan.error.empty()) return plan;
   int64_t header = kEntriesAt;
   int64_t data = 0;
   uint32_t count = 0;

@@ -51,6 +51,8 @@ std::vector<PackItem> readc0fbitems(std::span<const uint8_t> content, bool mark)
 PackPlan planc0fb(std::span<const PackItem> items) {
   PackPlan plan;
   plan.padmembers = true;
+  plan.error = unnamed(items, "C0FB");
+  if (!plan.error.empty()) return plan;
   int64_t header = kEntriesAt;
   int64_t count = 0;
   forlive(items, [&](const PackItem& item) {

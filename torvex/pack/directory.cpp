@@ -53,7 +53,8 @@ bool setroot(RootArray& roots, std::string_view path) {
   root.name = root.path;
   File file(root.path.c_str(), 0);
   if (!file) return false;
-  root.size = static_cast<int32_t>(std::min<int64_t>(file.size(), kMaxPack));
+  roots.filesize = file.size();
+  root.size = static_cast<int32_t>(std::min<int64_t>(roots.filesize, kMaxPack));
   return true;
 }
 
@@ -79,16 +80,30 @@ OpenedPack openpack(const PackPath& path, int flags) {
     return std::move(out);
   };
   if (!setroot(*out.roots, path.file)) return fail(OpenedPack::kCantOpen);
+  out.filesize = out.roots->filesize;
+  // A container that did not scan because its content did not open: why.
+  auto unopened = [&fail](const PackEntry& container, OpenedPack::Status otherwise, std::string name) {
+    const PackEntry* failed = failedentry(container);
+    if (!failed) return fail(otherwise, std::move(name));
+    switch (failed->failure) {
+      case OpenFailure::kCorrupt:
+        return fail(OpenedPack::kCorrupt, entrypath(*failed));
+      case OpenFailure::kTooLarge:
+        return fail(OpenedPack::kTooLarge, entrypath(*failed));
+      default:
+        return fail(OpenedPack::kCantOpen, entrypath(*failed));
+    }
+  };
   PackEntry& root = out.roots->root();
   DirArray* current = scandir(root, flags);
-  if (!current) return fail(OpenedPack::kNotScanned);
+  if (!current) return unopened(root, OpenedPack::kNotScanned, {});
   closelist(current->head(), true);
   for (const std::string& name : path.members) {
     auto members = current->members();
     auto found = std::find_if(members.begin(), members.end(), [&](const PackEntry& m) { return nameequal(m.name, name); });
     if (found == members.end()) return fail(OpenedPack::kNotFound, name);
     DirArray* inner = scandir(*found, flags);
-    if (!inner) return fail(OpenedPack::kNotADirectory, name);
+    if (!inner) return unopened(*found, OpenedPack::kNotADirectory, name);
     closelist(*found, true);
     current = inner;
   }

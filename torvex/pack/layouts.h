@@ -19,7 +19,8 @@ namespace torvex {
 
 bool isbigf(const Probe& probe);
 bool isc0fb(const Probe& probe);
-bool isfst(const Probe& probe);
+bool isfst(const Probe& probe);       // either FST test below
+bool issmallfst(const Probe& probe);  // an FST pack of one member or none
 bool ismas(const Probe& probe);
 bool isapuk(const Probe& probe);
 bool isorip(const Probe& probe);

@@ -26,12 +26,12 @@ Block expandifcompressed(std::span<const uint8_t> stored, bool& was) {
   return fbdecompress(stored, status);
 }
 
-bool openroot(PackEntry& entry) {
+OpenFailure openroot(PackEntry& entry) {
   auto state = std::make_unique<ListStream>();
   File file(entry.path.c_str(), 0);
-  if (!file) return false;
+  if (!file) return OpenFailure::kCantOpen;
   const uint32_t filesize = file.size();
-  if (filesize > kMaxPack) return false;
+  if (filesize > kMaxPack) return OpenFailure::kTooLarge;
   std::vector<uint8_t> probe(static_cast<size_t>(std::min<uint32_t>(filesize, kProbeBytes)));
   probe.resize(file.read(probe.data(), static_cast<uint32_t>(probe.size())));
   int32_t unpacked = 0;
@@ -39,20 +39,21 @@ bool openroot(PackEntry& entry) {
     state->direct = true;
     state->size = static_cast<int32_t>(filesize);
     entry.stream = std::move(state);
-    return true;
+    return OpenFailure::kNone;
   }
   // Compressed as a whole: the only case in which a root is loaded whole.
   file.close();
   const WholeFile raw = readwholefile(entry.path.c_str(), kMaxPack);
-  if (raw.status != WholeFile::kRead) return false;
+  if (raw.status == WholeFile::kTooLarge) return OpenFailure::kTooLarge;
+  if (raw.status != WholeFile::kRead) return OpenFailure::kCantOpen;
   FbStatus status = FbStatus::kOk;
   Block expanded = fbdecompress(raw.bytes.span(), status);
-  if (!expanded) return false;
+  if (!expanded) return OpenFailure::kCorrupt;
   state->size = expanded.size;
   state->data = std::move(expanded.data);
   entry.stream = std::move(state);
   entry.setcompressed();
-  return true;
+  return OpenFailure::kNone;
 }
 
 // The stored bytes of `entry` must lie inside its parent's content: a
@@ -76,7 +77,7 @@ void checkinside(const PackEntry& entry, int32_t parentsize) {
   throw fault;
 }
 
-bool openmember(PackEntry& entry) {
+OpenFailure openmember(PackEntry& entry) {
   PackEntry& parent = *entry.parent;  // opened by openlist before its child
   ListStream& from = *parent.stream;
   checkinside(entry, from.size);
@@ -101,20 +102,20 @@ bool openmember(PackEntry& entry) {
     // The entry's own copy, never the parent's buffer.
     state.data = raw ? std::move(raw.data) : copyblock(stored).data;
     state.size = entry.size;
-    return true;
+    return OpenFailure::kNone;
   }
-  if (!expanded) return false;
+  if (!expanded) return OpenFailure::kCorrupt;
   state.data = std::move(expanded.data);
   state.size = expanded.size;
   entry.setcompressed();
-  return true;
+  return OpenFailure::kNone;
 }
 
 bool isopen(const PackEntry& e) { return e.stream && e.stream->size != 0; }
 
 // A stream whose content is empty has size 0 and counts as not open; it is
 // opened again on the next openlist, which costs nothing.
-bool opennode(PackEntry& node) {
+OpenFailure opennode(PackEntry& node) {
   node.stream.reset();
   if (!node.parent) return openroot(node);
   return openmember(node);
@@ -136,9 +137,12 @@ int16_t openlist(PackEntry* entry, int /*flags*/) {
   for (PackEntry* e = entry; e; e = e->parent) chain.push_back(e);
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     PackEntry& node = **it;
-    if (!isopen(node) && !opennode(node)) {
-      node.stream.reset();
-      return 0;
+    if (!isopen(node)) {
+      node.failure = opennode(node);
+      if (node.failure != OpenFailure::kNone) {
+        node.stream.reset();
+        return 0;
+      }
     }
     node.stream->position = 0;
   }
@@ -210,6 +214,21 @@ Block loadlist(PackEntry& entry) {
   Block content = allocblock(entry.stream->size);
   readlist(entry, content.get(), content.size);
   return content;
+}
+
+const PackEntry* failedentry(const PackEntry& entry) {
+  // Top down: the entries above the one that failed opened, and cleared
+  // whatever an earlier failure had left on them.
+  std::vector<const PackEntry*> chain;
+  for (const PackEntry* e = &entry; e; e = e->parent) chain.push_back(e);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+    if ((*it)->failure != OpenFailure::kNone) return *it;
+  return nullptr;
+}
+
+std::string entrypath(const PackEntry& entry) {
+  if (!entry.parent) return entry.path;
+  return entrypath(*entry.parent) + "\\" + entry.name;
 }
 
 }  // namespace torvex

@@ -41,6 +41,14 @@ constexpr int kContentPlain = 0;
 constexpr int kContentPicture = 1;
 constexpr int kContentWholeFile = 8;  // the ORIP whole-file entry
 
+// Why an entry's content could not be opened (openlist returned 0).
+enum class OpenFailure {
+  kNone,
+  kCantOpen,  // the disk file does not open (any more)
+  kTooLarge,  // the disk file is larger than a pack may be (kMaxPack)
+  kCorrupt,   // its bytes claim to be FB-compressed and do not expand
+};
+
 struct PackEntry {
   // The disk file that finally holds the bytes (members copy their
   // container's; the .qpp/.ppv reader keeps the member's tag here). Any length.
@@ -58,6 +66,8 @@ struct PackEntry {
   int32_t size = 0;    // stored length in the parent (the file size for a root)
   int16_t width = -1;
   int16_t height = -1;
+  // Set by an openlist that failed on this entry, cleared when it opens.
+  OpenFailure failure = OpenFailure::kNone;
 
   PackEntry();
   ~PackEntry();
@@ -145,6 +155,13 @@ void closealllist(DirArray& directory);
 // The entry's whole (expanded) content in a Block, or a null Block when it
 // cannot be opened. The caller's Block releases it.
 Block loadlist(PackEntry& entry);
+// After an openlist (or loadlist) of `entry` that failed: the entry of the
+// chain from the root down to `entry` that did not open, whose `failure`
+// says why; null when none did.
+const PackEntry* failedentry(const PackEntry& entry);
+// The entry as a pack path: the root's path, then every member's name
+// after a backslash (pack.viv\pics.fsh\logo).
+std::string entrypath(const PackEntry& entry);
 
 // ---- Recognition --------------------------------------------------------------------
 
@@ -161,6 +178,7 @@ constexpr size_t kProbeBytes = 8192;
 struct Probe {
   std::span<const uint8_t> bytes;  // kProbeBytes bytes: the content's first bytes, zero-padded
   int64_t storedsize = 0;          // the entry's stored (not expanded) size
+  int64_t contentsize = 0;         // the length of its content (expanded, when it was compressed)
   std::string_view name;           // the entry's name; one layout is known by it alone
 
   uint32_t firstword() const { return peek32le(bytes.data()); }
@@ -199,6 +217,7 @@ DirArray* scandir(PackEntry& entry, int flags);
 // A root array: head (block kind 2) and the root entry, a file on disk.
 struct RootArray {
   DirArray records;
+  int64_t filesize = 0;  // the file's size as the services report it (not cut to kMaxPack)
   PackEntry& root() { return records.records[1]; }
 };
 // Clears `roots` and makes its root the disk file `path` (size measured).
@@ -225,9 +244,12 @@ struct OpenedPack {
     kNotScanned,     // the file's content is no directory this program reads
     kNotFound,       // `failed` is not a member of the container before it
     kNotADirectory,  // `failed` is a member, but no directory
+    kCorrupt,        // `failed` (a pack path) holds FB-compressed bytes that do not expand
+    kTooLarge,       // the file has `filesize` bytes, more than a pack may have
   };
   Status status = kCantOpen;
   std::string failed;                  // the member named in kNotFound and kNotADirectory
+  int64_t filesize = 0;                // the disk file's size as the services report it
   std::unique_ptr<RootArray> roots;    // owns everything below
   DirArray* directory = nullptr;       // kOpened: the innermost container's members
 

@@ -104,9 +104,12 @@ struct PackOpening {
     kReadFailed,     // the stored directory could not be read
     kDamaged,        // the stored directory runs past the pack's end
     kOutside,        // `member` claims bytes outside the pack
+    kCorrupt,        // FB-compressed as a whole, and its bytes do not expand
+    kTooLarge,       // the file has `filesize` bytes, more than a pack may have
   };
   Status status = kOpened;
   std::string member;
+  int64_t filesize = 0;  // the file's size as the services report it
 };
 
 // Opens `pack`, recognises its layout once and reads its stored directory

@@ -68,6 +68,14 @@ inline std::vector<PackItem> rewriteitems(std::vector<StoredMember> members, boo
   return items;
 }
 
+// The refusal of a member without a name, or "": readers of every layout
+// end a directory at an empty name, so it would hide every member after it.
+inline std::string unnamed(std::span<const PackItem> items, const char* layout) {
+  for (const PackItem& item : items)
+    if (!item.deleted && item.name.empty()) return format("a %s packfile can't hold a member without a name", layout);
+  return {};
+}
+
 // The refusal of a pack that would grow beyond kMaxPack, or "".
 inline std::string toolarge(int64_t total) {
   if (total <= kMaxPack) return {};

@@ -21,6 +21,11 @@ constexpr Layout kLayouts[] = {
     {"SCHl", [](const Probe& p) { return p.starts("SCH"); }, nullptr},
     {"BNK", [](const Probe& p) { return p.starts("BNK"); }, nullptr},
     {"APUK", isapuk, readapuk},
+    // The writer's FST packs of one member or none, before MAS: the
+    // arithmetic test below needs two members, and the exact form these
+    // must have is far stricter than MAS's arithmetic, which one of them
+    // (a single member of 72 bytes) would pass.
+    {"FST (small)", issmallfst, readfst},
     // MAS before FST, and both after every magic: arithmetic on the first
     // two words stands in for a magic number, and a file may pass both.
     {"MAS", ismas, readmas},
@@ -43,6 +48,7 @@ bool takeprobe(PackEntry& entry, std::span<uint8_t> buffer, Probe& probe) {
   seeklist(entry, 0, 0);
   probe.bytes = buffer;
   probe.storedsize = entry.size;
+  probe.contentsize = entry.stream->size;
   probe.name = entry.name;
   return true;
 }

@@ -148,11 +148,20 @@ PackOpening openforwrite(std::string_view pack, size_t extra, PackForWrite& out)
     return opening;
   }
   PackEntry& root = roots.root();
+  opening.filesize = roots.filesize;
   // One look at the first bytes decides both how the pack reads and which
   // layout it is written in.
   std::vector<uint8_t> buffer(kProbeBytes);
   Probe probe;
-  const Layout* layout = takeprobe(root, buffer, probe) ? recognizeprobe(probe) : nullptr;
+  if (!takeprobe(root, buffer, probe)) {
+    switch (root.failure) {
+      case OpenFailure::kCorrupt: opening.status = PackOpening::kCorrupt; break;
+      case OpenFailure::kTooLarge: opening.status = PackOpening::kTooLarge; break;
+      default: opening.status = PackOpening::kCantOpen; break;
+    }
+    return opening;
+  }
+  const Layout* layout = recognizeprobe(probe);
   if (!layout || !layout->reader) {
     opening.status = PackOpening::kNotScanned;
     return opening;

@@ -317,7 +317,7 @@ PatchStep writepatchpack(PatchSession& session, const std::string& pack, const s
     if (!pad(sizes[i])) return stop(PatchStep::kWriteFailed, pack);
   }
   if (message) {
-    switch (patch.commit(pack.c_str())) {
+    switch (patch.commit(pack.c_str(), NameMatch::kExact)) {
       case ReplacingFile::Commit::kDone:
         break;
       case ReplacingFile::Commit::kFlushFailed:

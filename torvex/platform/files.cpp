@@ -18,6 +18,18 @@ WholeFile readwholefile(const char* name, int64_t limit) {
   return out;
 }
 
+std::string sizetext(int64_t size) {
+  // The services cannot tell sizes past 32 bits apart: they report this one.
+  constexpr int64_t kPast32Bits = 0xFFFFFFFF;
+  if (size >= kPast32Bits) return "4 GiB or more";
+  return format("%lld bytes", static_cast<long long>(size));
+}
+
+std::string toolargetext(const char* name, int64_t size, int64_t limit) {
+  return format("file '%s' is too large (%s, at most %lld can be read)", name, sizetext(size).c_str(),
+                static_cast<long long>(limit));
+}
+
 ReplacingFile::~ReplacingFile() {
   if (placed_ || name_.empty()) return;
   file_.close();
@@ -40,31 +52,22 @@ bool ReplacingFile::create(const std::function<std::string(int attempt)>& nameof
 
 bool ReplacingFile::write(std::span<const uint8_t> bytes) { return file_.writeall(bytes); }
 
-ReplacingFile::Commit ReplacingFile::commit(const char* target) {
+ReplacingFile::Commit ReplacingFile::commit(const char* target, NameMatch match) {
   if (!fileflush(file_.get())) return Commit::kFlushFailed;
   file_.close();
-  if (!filereplace(name_.c_str(), target)) return Commit::kRenameFailed;
+  if (!filereplace(name_.c_str(), target, match)) return Commit::kRenameFailed;
   placed_ = true;
   return Commit::kDone;
 }
 
-FileWrite writefile(const char* name, std::span<const uint8_t> bytes) {
-  File fresh(filecreateexclusive(name));
-  if (fresh) {
-    if (fresh.writeall(bytes)) return FileWrite::kWritten;
-    // A half-written file would pass for a good one: take it away.
-    fresh.close();
-    filedelete(name);
-    return FileWrite::kWriteFailed;
-  }
-  // A file of that name (in any letter case) is there, or nothing can be
-  // created here at all; a folder of that name is never replaced.
+FileWrite writefile(const char* name, std::span<const uint8_t> bytes, NameMatch match) {
+  // A folder of that name is never replaced.
   if (folderexists(name)) return FileWrite::kCantCreate;
   ReplacingFile replacement;
   constexpr int kNames = 100;
   if (!replacement.create([name](int attempt) { return format("%s.%d.tmp", name, attempt); }, kNames))
     return FileWrite::kCantCreate;
-  if (!replacement.write(bytes) || replacement.commit(name) != ReplacingFile::Commit::kDone)
+  if (!replacement.write(bytes) || replacement.commit(name, match) != ReplacingFile::Commit::kDone)
     return FileWrite::kWriteFailed;
   return FileWrite::kWritten;
 }

@@ -27,6 +27,13 @@ struct WholeFile {
 // is not read (kTooLarge).
 WholeFile readwholefile(const char* name, int64_t limit = kMaxBlock);
 
+// The size of a file as a text: "N bytes", or "4 GiB or more" for the size
+// the services report for every file past 32 bits.
+std::string sizetext(int64_t size);
+// The line that refuses a file of `size` bytes, more than the `limit` the
+// program reads: "file '%s' is too large (...)".
+std::string toolargetext(const char* name, int64_t size, int64_t limit);
+
 // New bytes for a file, written to a file of their own beside it and put in
 // its place in one step (pushed to the disk, then renamed over it) only once
 // complete: the target holds either all of its old bytes or all of the new
@@ -51,8 +58,9 @@ class ReplacingFile {
 
   // False when not every byte could be written (a full disk).
   bool write(std::span<const uint8_t> bytes);
-  // Pushes the file to the disk, closes it and renames it over `target`.
-  Commit commit(const char* target);
+  // Pushes the file to the disk, closes it and renames it over `target`
+  // (see filereplace for what the file replaced keeps).
+  Commit commit(const char* target, NameMatch match = NameMatch::kAnyCase);
 
  private:
   File file_;
@@ -60,11 +68,17 @@ class ReplacingFile {
   bool placed_ = false;
 };
 
-// Writes `bytes` as the file `name`: a new file directly, an existing one
-// through a ReplacingFile (named "<name>.0.tmp" and on), so that a write
-// that fails half-way leaves the old file as it was; a new file that fails
-// is removed again. Like fileopen, it makes a read-only file writable.
+// Writes `bytes` as the file `name`, exactly that name (NameMatch::kExact)
+// for a file the program creates, or an existing file found in any letter
+// case (NameMatch::kAnyCase) for one it updates. It is the way every such
+// file is written: into a ReplacingFile
+// beside it (named "<name>.0.tmp" and on) that takes the name only when
+// complete. A write that fails half-way (a full disk) or a process that is
+// ended leaves no half-written file under the name and an earlier file of
+// the name as it was; a link at the name is replaced, never written
+// through; a file replaced keeps its mode bits, and a read-only one is made
+// writable (announced) as fileopen does.
 enum class FileWrite { kWritten, kCantCreate, kWriteFailed };
-FileWrite writefile(const char* name, std::span<const uint8_t> bytes);
+FileWrite writefile(const char* name, std::span<const uint8_t> bytes, NameMatch match = NameMatch::kExact);
 
 }  // namespace torvex

@@ -13,4 +13,10 @@ namespace torvex {
 // nothing are kept as given, so the result also names files to be created.
 std::string hostpath(std::string_view name);
 
+// The name under which a file is created: the folders are found as
+// hostpath() finds them, the file itself keeps exactly the name given, so
+// that on a file system that tells letter case apart a new "A.DAT" never
+// lands on an existing "a.dat".
+std::string hostcreatepath(std::string_view name);
+
 }  // namespace torvex

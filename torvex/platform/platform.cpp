@@ -162,7 +162,7 @@ bool File::writeall(std::span<const uint8_t> bytes) const {
 
 Block loadfile(const char* name) {
   WholeFile file = readwholefile(name);
-  if (file.status == WholeFile::kTooLarge) fatal("couldn't allocate %d bytes", static_cast<int32_t>(file.size));
+  if (file.status == WholeFile::kTooLarge) fatal("%s", toolargetext(name, file.size, kMaxBlock).c_str());
   if (file.status == WholeFile::kCantOpen || file.size == 0) return {};
   return std::move(file.bytes);  // a short read keeps what it got
 }

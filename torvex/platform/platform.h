@@ -152,10 +152,27 @@ const char* builddate(int* day, int* month, int* year);
 
 // ---- Host extras used where an operation needs more than the table offers ----------
 
+// Which file a name stands for where it is to be replaced. A file that is
+// updated (a pack, an SHPI file being rebuilt) is the existing one, found in
+// any letter case; a file that is created (an unpacked member, a picture, a
+// destination) gets exactly the name given, so that two names that differ
+// only in case stay two files wherever the file system tells them apart.
+enum class NameMatch { kAnyCase, kExact };
+
 // Replaces `target` by `source` in one step (rename over an existing file),
-// after the caller has flushed `source`. 1 on success.
-int16_t filereplace(const char* source, const char* target);
-// Creates `name` for writing only if no file of that name exists.
+// after the caller has flushed `source`. The file replaced keeps what it had
+// apart from its bytes: its mode bits (after the read-only removal that is
+// announced here) and, where the system allows, its owner; on Windows its
+// other attributes. A link at `target` is replaced, never followed. 1 on
+// success.
+int16_t filereplace(const char* source, const char* target, NameMatch match = NameMatch::kAnyCase);
+// 1 when writing the file `name` under its exact name (as writefile does)
+// would replace the existing file `other`: the two are one file on the
+// disk, as on a file system that does not tell letter case apart. A link at
+// `name` is itself, not what it points to, since writing replaces it.
+int16_t writereplaces(const char* name, const char* other);
+// Creates `name` (exactly that name) for writing only if nothing of that
+// name exists; a link at the name is not followed.
 FileHandle filecreateexclusive(const char* name);
 // Pushes written data of an open file to the disk.
 int16_t fileflush(FileHandle handle);

@@ -180,29 +180,65 @@ void installservices() {
   t.consolewrite = common::consolewrite;
 }
 
-void clearreadonly(const char* name) {
-  const std::string path = hostpath(name);
+namespace {
+
+// The read-only removal on a name already mapped to the host's: a file
+// only, never what a link points to.
+void clearreadonlyat(const std::string& path, const char* shown) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
   if (st.st_mode & S_IWUSR) return;
-  message("'%s': removed read-only flag\n", name);
+  message("'%s': removed read-only flag\n", shown);
   ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
 }
 
+// A new file about to take the place of `target` gets the target's owner
+// (where this process may give it) and then its permission bits: a private
+// file stays private, a shared one shared. The owner goes first, as changing
+// it may clear mode bits. Nothing is taken from a link or from a name that
+// holds no file.
+void takeattributes(const std::string& source, const std::string& target) {
+  struct stat old;
+  if (::lstat(target.c_str(), &old) != 0 || !S_ISREG(old.st_mode)) return;
+  struct stat fresh;
+  if (::lstat(source.c_str(), &fresh) != 0) return;
+  if (fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid) {
+    if (::lchown(source.c_str(), old.st_uid, old.st_gid) != 0) {
+      // Not ours to give away: the group alone may still be ours to keep.
+      [[maybe_unused]] const int ignored = ::lchown(source.c_str(), static_cast<uid_t>(-1), old.st_gid);
+    }
+  }
+  ::chmod(source.c_str(), old.st_mode & 0777);
+}
+
+}  // namespace
+
+void clearreadonly(const char* name) { clearreadonlyat(hostpath(name), name); }
+
 // ---- Host extras ------------------------------------------------------------------------
 
-int16_t filereplace(const char* source, const char* target) {
-  clearreadonly(target);
+int16_t filereplace(const char* source, const char* target, NameMatch match) {
   const std::string from = hostpath(source);
-  const std::string to = hostpath(target);
+  const std::string to = match == NameMatch::kExact ? hostcreatepath(target) : hostpath(target);
+  clearreadonlyat(to, target);
+  takeattributes(from, to);
+  // rename() replaces a link at `to` itself and never writes through it.
   if (::rename(from.c_str(), to.c_str()) != 0) return 0;
   noteremoved(from);
   notecreated(to);
   return 1;
 }
 
+int16_t writereplaces(const char* name, const char* other) {
+  struct stat written;
+  struct stat existing;
+  if (::lstat(hostcreatepath(name).c_str(), &written) != 0 || !S_ISREG(written.st_mode)) return 0;
+  if (::stat(hostpath(other).c_str(), &existing) != 0) return 0;
+  return written.st_dev == existing.st_dev && written.st_ino == existing.st_ino ? 1 : 0;
+}
+
 FileHandle filecreateexclusive(const char* name) {
-  const std::string path = hostpath(name);
+  const std::string path = hostcreatepath(name);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   notecreated(path);
@@ -336,6 +372,16 @@ void noteremoved(const std::string& path) {
   std::string folder, leaf;
   splitpath(path, folder, leaf);
   listings().erase(folder);
+}
+
+std::string hostcreatepath(std::string_view name) {
+  std::string path(name);
+  std::replace(path.begin(), path.end(), '\\', '/');
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return path;
+  const std::string leaf = path.substr(slash + 1);
+  if (slash == 0) return "/" + leaf;
+  return hostpath(std::string_view(path).substr(0, slash)) + "/" + leaf;
 }
 
 std::string hostpath(std::string_view name) {

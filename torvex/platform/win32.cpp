@@ -118,12 +118,51 @@ void clearreadonly(const char* name) {
   SetFileAttributesA(name, a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
 
-int16_t filereplace(const char* source, const char* target) {
-  clearreadonly(target);
+namespace {
+
+// What a file replaced keeps besides its bytes: the attributes a user sets
+// (read-only is cleared before, and announced).
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// The identity of the file at `name`; with `follow` false, of a link at it.
+bool fileidentity(const char* name, bool follow, BY_HANDLE_FILE_INFORMATION& info) {
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE h = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  return ok && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+// Windows finds names in any letter case: both matches name the same file.
+int16_t filereplace(const char* source, const char* target, NameMatch /*match*/) {
+  // Only a file is made writable and passes its attributes on, never a link
+  // (as on POSIX, where a link is replaced as it is).
+  const DWORD old = GetFileAttributesA(target);
+  const bool file =
+      old != INVALID_FILE_ATTRIBUTES && !(old & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  if (file) clearreadonly(target);
+  if (file && (old & kKeptAttributes)) SetFileAttributesA(source, old & kKeptAttributes);
+  // MoveFileEx replaces a link at `target` itself, never what it points to.
   return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
 }
 
+int16_t writereplaces(const char* name, const char* other) {
+  BY_HANDLE_FILE_INFORMATION a;
+  BY_HANDLE_FILE_INFORMATION b;
+  if (!fileidentity(name, false, a) || !fileidentity(other, true, b)) return 0;
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+                 a.nFileIndexLow == b.nFileIndexLow
+             ? 1
+             : 0;
+}
+
 FileHandle filecreateexclusive(const char* name) {
+  // CREATE_NEW fails on any existing name, a link's included.
   HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   return h == INVALID_HANDLE_VALUE ? nullptr : tohandle(h);
 }
@@ -159,5 +198,6 @@ int16_t removefolder(const char* name) { return RemoveDirectoryA(name) ? 1 : 0; 
 
 // Windows finds names in any case and takes either separator as they are.
 std::string hostpath(std::string_view name) { return std::string(name); }
+std::string hostcreatepath(std::string_view name) { return std::string(name); }
 
 }  // namespace torvex
