@@ -27,7 +27,7 @@ SAMPLES=$root/../shared/samples
 
 # target name, folder of its target.cpp and corpus
 targets=(fb:fuzz/fb fbencode:fuzz/fb/encode image:fuzz/image pack:fuzz/pack packwrite:fuzz/packwrite
-         patch:fuzz/patch shpi:fuzz/shpi replace:fuzz/replace record:fuzz/record)
+         patch:fuzz/patch shpi:fuzz/shpi replace:fuzz/replace record:fuzz/record faces:fuzz/faces)
 
 folderof() {
   local t
