@@ -11,6 +11,7 @@
 #                                               comes first, then a table of the figures
 #   scripts/fuzz.sh build                       only the build
 #   scripts/fuzz.sh TARGET... with FUZZ_SECONDS=n  the targets named (fb, image, ...)
+# FUZZ_OPTIONS adds libFuzzer options to every run.
 #
 # New inputs go to build-fuzz/runs/<mode>/<target>/ (the ci run starts from
 # the repository's corpus every time; a campaign goes on from its last grown
@@ -65,7 +66,7 @@ summary=()
 
 # Runs one target: mode, name, seconds, most executions (0: no limit).
 run() {
-  local mode=$1 name=$2 seconds=$3 runs=$4 folder work log status start
+  local mode=$1 name=$2 seconds=$3 runs=$4 folder work log status start extra
   folder=$(folderof "$name")
   work=$BUILD/runs/$mode/$name
   log=$BUILD/runs/$mode/$name.log
@@ -83,6 +84,9 @@ run() {
   local options=(-max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=1024 -timeout=20
                  -detect_leaks=1 -print_final_stats=1 -artifact_prefix="$work/found/")
   [ "$runs" -gt 0 ] && options+=(-runs="$runs")
+  # More libFuzzer options from the environment (FUZZ_OPTIONS="-max_len=4096 ...").
+  read -r -a extra <<<"${FUZZ_OPTIONS:-}"
+  options+=("${extra[@]}")
   local dict
   for dict in "$root/$folder"/*.dict; do
     [ -f "$dict" ] && options+=(-dict="$dict")
@@ -137,7 +141,7 @@ case "$mode" in
     table
     ;;
   -h | --help | help)
-    sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
   *)
