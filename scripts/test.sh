@@ -4,7 +4,10 @@
 #   1. build/ (Release, GCC) and every test in it;
 #   2. build-sanitize/ (clang, AddressSanitizer and UndefinedBehaviorSanitizer)
 #      and every test in it;
-#   3. the Windows programs, cross-built with mingw-w64, and their suite under
+#   3. build-fuzz/ (clang, libFuzzer with both sanitizers) and a short run of
+#      every fuzz target, about 5 minutes in all (scripts/fuzz.sh ci): a
+#      crash, leak, hang or memory overrun fails the run;
+#   4. the Windows programs, cross-built with mingw-w64, and their suite under
 #      Wine (scripts/windows.sh test).
 # Warnings are errors here (TORVEX_WERROR=OFF in the environment turns that
 # off for a local run). Tests that skip are listed with their reasons after
@@ -43,4 +46,5 @@ step "plain build" scripts/setup.sh plain
 step "plain tests" tests build
 step "sanitized build" scripts/setup.sh sanitize
 step "sanitized tests" tests build-sanitize
+step "fuzz" scripts/fuzz.sh ci
 step "windows" scripts/windows.sh test

@@ -25,10 +25,16 @@ void setup() {
   picture.kind = torvex::Indexed;
   for (int i = 0; i < kSide * kSide; ++i) {
     const bool border = i % kSide == 0 || i / kSide == 0 || i % kSide == kSide - 1 || i / kSide == kSide - 1;
-    picture.indexed[static_cast<size_t>(i)] = border ? 7 : static_cast<uint8_t>(i * 5);
+    picture.indexed[static_cast<size_t>(i)] = border ? 7 : static_cast<uint8_t>(i % 40);
   }
+  // Forty colours in use: 24 close together (one cell of the remap's colour
+  // map, so that it fills the whole cell), the rest spread out. Each colour
+  // used costs a search of the game's palette; the unused entries cost
+  // nothing.
   for (int k = 0; k < 256; ++k)
-    picture.palette[static_cast<size_t>(k)] = {uint8_t(k * 3), uint8_t(255 - k), uint8_t(k * 7), 255};
+    picture.palette[static_cast<size_t>(k)] =
+        k < 24 ? torvex::Rgba{uint8_t(96 + 8 * (k % 4)), uint8_t(96 + 4 * (k / 4)), 100, 255}
+               : torvex::Rgba{uint8_t(k * 37), uint8_t(255 - k * 13), uint8_t(k * 91), 255};
   (void)torvex::completeimage(picture);
   userpalette.assign(2000, 0);
   userpalette[0] = 0x24;

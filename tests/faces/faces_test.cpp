@@ -130,7 +130,7 @@ TEST(FacePalette99, HeaderAndTableRows) {
   const auto& p = faceGamePalette99;
   const std::vector<uint8_t> header = {0x24, 0, 0, 0, 0x00, 0x01, 0x01, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(std::vector<uint8_t>(p.begin(), p.begin() + 16), header);
-  auto entry = [&p](int i) {
+  auto entry = [&](int i) {
     return static_cast<uint32_t>(p[16 + 3 * i] << 16 | p[17 + 3 * i] << 8 | p[18 + 3 * i]);
   };
   // The first and last entry of every row of sixteen, and the ramps between.

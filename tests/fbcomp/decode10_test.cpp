@@ -122,6 +122,27 @@ TEST(Fb10, LeavesTheSpareBytesZero) {
   for (int i = 25; i < 25 + 32; ++i) EXPECT_EQ(b.get()[i], 0) << i;
 }
 
+// The densest stream there is: four literals, then only four-byte copies of
+// the longest length (1,028) from one byte back. A stated size is checked
+// against what the stream's length could give before anything is
+// allocated; that check must let this one through.
+TEST(Fb10, DensestStreamDecodes) {
+  for (int copies : {1, 5, 40}) {
+    Bytes8 s = header(0x10, 4 + 1028 * static_cast<uint32_t>(copies));
+    s = cat(s, {0xE0, 'a', 'b', 'c', 'd'});
+    for (int i = 0; i < copies; ++i) s = cat(s, {0xCC, 0x00, 0x00, 0xFF});
+    s.push_back(0xFC);
+    FbStatus status;
+    const Bytes8 out = decode(s, status);
+    ASSERT_EQ(status, FbStatus::kOk) << copies;
+    ASSERT_EQ(out.size(), 4 + 1028u * static_cast<size_t>(copies));
+    EXPECT_EQ(out.back(), 'd');
+  }
+  FbStatus status = FbStatus::kOk;
+  EXPECT_FALSE(fbdecompress(cat(header(0x10, 0xFFFFFF), {0xE0, 'a', 'b', 'c', 'd', 0xCC, 0x00, 0x00, 0xFF, 0xFC}), status));
+  EXPECT_EQ(status, FbStatus::kCorrupt);
+}
+
 TEST(Fb10, RefusesCorruptStreams) {
   const std::vector<Case> cases = {
       {"no end command", header(0x10, 0), {}},

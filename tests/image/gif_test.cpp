@@ -20,12 +20,14 @@ namespace fs = std::filesystem;
 struct Decoded {
   int result = 0;
   Image image;
+  std::string unreadable;
 };
 
 Decoded decode(const std::vector<uint8_t>& bytes) {
   Decoded d;
   ImageResult result;
   d.result = readgif(d.image, bytes, result);
+  d.unreadable = result.unreadable;
   return d;
 }
 
@@ -307,6 +309,49 @@ TEST(GifReader, HandBuiltStreams) {
       EXPECT_FALSE(d.image.indexed);
     }
   }
+}
+
+// A header whose size the LZW data could never fill is refused before the
+// picture is allocated; a picture the data could fill, or a small one with
+// its end code right away (the rest index 0), still loads.
+TEST(GifReader, SizesTheDataCannotHold) {
+  const struct Case {
+    const char* what;
+    int width, height;
+    std::vector<int> codes;
+    bool loads;
+  } cases[] = {
+      {"30000 x 2000 from three codes", 30000, 2000, {4, 0, 5}, false},
+      {"4096 x 4096 from three codes", 4096, 4096, {4, 0, 5}, false},
+      {"256 x 256 ended at once: small pictures pass", 256, 256, {4, 0, 5}, true},
+      {"300 x 300 ended at once", 300, 300, {4, 0, 5}, false},
+  };
+  for (const Case& c : cases) {
+    GifLayout s;
+    s.global = kFourColours;
+    s.width = c.width;
+    s.height = c.height;
+    s.codes = c.codes;
+    const Decoded d = decode(buildgif(s));
+    EXPECT_EQ(d.image.indexed != nullptr, c.loads) << c.what;
+    EXPECT_EQ(d.unreadable.empty(), c.loads) << c.what << ": " << d.unreadable;
+    if (!c.loads) {
+      EXPECT_FALSE(d.image.rgb) << c.what;
+    }
+  }
+  // Long strings: 1,200 codes of growing strings fill 600 x 1000 pixels in
+  // about 1.6 KB; the bound must let such a file through.
+  GifLayout s;
+  s.global = kFourColours;
+  s.width = 600;
+  s.height = 1000;
+  s.codes = {4, 0};
+  for (int next = 6; next < 1206; ++next) s.codes.push_back(next);
+  s.codes.push_back(5);
+  const std::vector<uint8_t> file = buildgif(s);
+  const Decoded d = decode(file);
+  EXPECT_TRUE(d.unreadable.empty()) << d.unreadable << " (" << file.size() << " bytes)";
+  ASSERT_TRUE(d.image.indexed);
 }
 
 // Clear codes in mid-stream, codes that straddle sub-blocks of every length,

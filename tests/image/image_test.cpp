@@ -45,6 +45,31 @@ TEST(LoadImage, RecognitionAndRefusal) {
   EXPECT_EQ(gif.indexed, nullptr);
 }
 
+// A caller's pixel limit holds for every reader: the 13 x 9 pictures of
+// every format (written by Pillow, netpbm and ImageMagick) load at a limit
+// of 117 pixels and are refused as unreadable, with nothing allocated, at 116.
+TEST(LoadImage, PixelLimitHoldsForEveryFormat) {
+  const fs::path corpus = fixturesdir().parent_path().parent_path() / "fuzz" / "image" / "corpus";
+  size_t files = 0;
+  for (const auto& e : fs::directory_iterator(corpus)) {
+    const std::string name = e.path().filename().string();
+    if (name == "rle4.bmp") continue;  // 6 x 3, laid out by hand
+    const std::vector<uint8_t> bytes = readbytes(e.path());
+    Image fits;
+    const ImageResult loaded = loadimage(fits, bytes, 117);
+    EXPECT_TRUE(loaded) << name << ": " << loaded.unreadable;
+    EXPECT_EQ(fits.width * fits.height, 117) << name;
+    Image larger;
+    const ImageResult refused = loadimage(larger, bytes, 116);
+    EXPECT_EQ(refused.status, 0) << name;
+    EXPECT_FALSE(refused.refused()) << name;
+    EXPECT_EQ(refused.unreadable, "a 13x9 picture is larger than the 116 pixels asked for") << name;
+    EXPECT_FALSE(larger.rgb || larger.indexed || larger.alpha) << name;
+    ++files;
+  }
+  EXPECT_GT(files, 0u) << corpus;
+}
+
 TEST(SaveImage, NamesAndRefusals) {
   TempDir dir;
   ShpiPicture picture;

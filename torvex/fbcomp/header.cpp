@@ -11,6 +11,8 @@ namespace {
 
 enum class Kind { kNone, k10, k30, k46 };
 
+constexpr int64_t kFb10MostPerByte = 257;
+
 // In the order the kinds have always been tested: 10, 30, 46.
 Kind kindof(std::span<const uint8_t> data) {
   if (data.size() < 5 || data[1] != 0xFB) return Kind::kNone;
@@ -39,6 +41,14 @@ Block fbdecompress(std::span<const uint8_t> data, FbStatus& status) {
     return {};
   }
   const int32_t size = headersize(data);
+  // No 10 FB command gives more than 257 bytes a byte (1,028 from four), so
+  // a header that states more than the stream could ever give is corrupt
+  // before its buffer is allocated. (Runs and nested pairs of the other two
+  // kinds have no such bound.)
+  if (kind == Kind::k10 && static_cast<int64_t>(size) > kFb10MostPerByte * static_cast<int64_t>(data.size() - kFbHeaderBytes)) {
+    status = FbStatus::kCorrupt;
+    return {};
+  }
   Block out = allocblock(size + kFbSlack);
   const std::span<uint8_t> buffer = out.mutablespan();
   switch (kind) {

@@ -2,6 +2,7 @@
 // file (variable-width LZW, interlaced or not, transparent colour of a
 // graphic control extension); the writer stores a 256-colour picture as a
 // GIF89a file with one image and a full global colour table.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -18,6 +19,21 @@ constexpr int kHashSlots = 5003;  // prime, so the probe sequence visits every s
 // Larger pictures are refused before anything is allocated: a few bytes of
 // LZW data can claim any size.
 constexpr int64_t kMaxPixels = int64_t{1} << 26;
+
+// Pixels past the end code are index 0, so a few bytes of LZW data can
+// claim any size; but a header that claims far more than its data could
+// ever give is garbage, not a picture, and would cost its full size in
+// memory. The most such data can give: every code is at least three bits,
+// and the n-th code after a clear gives at most n pixels (each new string
+// is one longer than one before it), never more than the 4,096 a string
+// can hold. Small pictures pass whatever their data: they cost nothing.
+constexpr int64_t kAlwaysPixels = int64_t{1} << 16;
+int64_t mostpixels(size_t bytes) {
+  const int64_t codes = static_cast<int64_t>(bytes) * 8 / 3;
+  const int64_t most = codes <= kMaxCodes ? codes * (codes + 1) / 2
+                                          : int64_t{kMaxCodes} * (kMaxCodes + 1) / 2 + (codes - kMaxCodes) * kMaxCodes;
+  return std::max(most, kAlwaysPixels);
+}
 
 template <class T>
 MemPtr<T[]> allocarray(int count) {
@@ -194,6 +210,8 @@ int GifDecoder::readimage(Image& image, int transparent, ImageResult& result) {
   if (width == 0 || height == 0 || width > 32767 || height > 32767 ||
       static_cast<int64_t>(width) * height > kMaxPixels)
     return unreadable(result, format("unsupported picture size %dx%d", width, height));
+  if (static_cast<int64_t>(width) * height > mostpixels(in_.remaining()))
+    return unreadable(result, format("%zu bytes of image data cannot hold a %dx%d picture", in_.remaining(), width, height));
 
   prefix_ = allocarray<uint16_t>(kMaxCodes);
   suffix_ = allocarray<uint8_t>(kMaxCodes);

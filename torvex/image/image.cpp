@@ -56,8 +56,9 @@ const ImageFormatRow* rowfor(int16_t number) {
 
 }  // namespace
 
-ImageResult loadimage(Image& image, std::span<const uint8_t> bytes) {
+ImageResult loadimage(Image& image, std::span<const uint8_t> bytes, int64_t pixellimit) {
   ImageResult result;
+  result.pixellimit = pixellimit;
   image.indexed.reset();
   image.rgb.reset();
   image.alpha.reset();
@@ -152,6 +153,11 @@ bool prepareimage(Image& image, int what, int width, int height, ImageResult& re
   const int64_t pixels = static_cast<int64_t>(width) * height;
   if (width < 0 || height < 0 || pixels * 3 + 4 > 0x7FFFFFF0) {
     result.refusal = torvex::format("couldn't allocate %lld bytes", static_cast<long long>(pixels * 3 + 4));
+    return false;
+  }
+  if (result.pixellimit > 0 && pixels > result.pixellimit) {
+    result.unreadable = torvex::format("a %dx%d picture is larger than the %lld pixels asked for", width, height,
+                                       static_cast<long long>(result.pixellimit));
     return false;
   }
   if (what & 2) {

@@ -75,6 +75,10 @@ struct ImageResult {
   // loadimage: the file ended inside its pixel data; the picture holds what
   // was there, the rest black. The caller warns.
   bool cutshort = false;
+  // loadimage: the most pixels the caller takes (0: as many as one buffer
+  // holds); prepareimage refuses a larger picture as unreadable before
+  // allocating it.
+  int64_t pixellimit = 0;
 
   bool refused() const { return !refusal.empty(); }
   explicit operator bool() const { return status != 0 && !refused(); }
@@ -105,7 +109,9 @@ struct ImageFormatRow {
 // picture), or 0: with `unreadable` empty when the first bytes match no
 // format, else with the reason the file could not be read. A failed load
 // leaves no pixels; a picture never stands in for a file it could not read.
-ImageResult loadimage(Image& image, std::span<const uint8_t> bytes);
+// `pixellimit` (0: none) refuses larger pictures as unreadable before their
+// pixels are allocated or decoded.
+ImageResult loadimage(Image& image, std::span<const uint8_t> bytes, int64_t pixellimit = 0);
 int16_t imageformat(const char* name);
 // Status 1 written, 0 when the output file could not be created.
 ImageResult saveimage(int16_t format, const char* basename, const ShpiPicture& picture);
@@ -115,7 +121,8 @@ std::string imagefilename(int16_t format, const char* basename);
 // Bit 1 of `what`: allocate rgb (with the matte colour after the last
 // pixel); bit 0: allocate indexed. Stores width and height. False, with
 // the refusal in `result` and nothing allocated, for a size one buffer
-// cannot hold.
+// cannot hold; false with the reason in `result.unreadable` for a size
+// above `result.pixellimit`.
 bool prepareimage(Image& image, int what, int width, int height, ImageResult& result);
 
 // ---- Colour quantizer and remap ------------------------------------------------
@@ -146,8 +153,16 @@ class ColourRemap {
  private:
   // Fills the cell of the map around the entry (red/8, green/4, blue/8).
   void fillcell(int redentry, int greenentry, int blueentry);
+  // Fills that one entry.
+  void fillentry(int redentry, int greenentry, int blueentry);
+
+  // A cell is filled whole at its this many-th empty entry asked for.
+  static constexpr uint8_t kSingleFills = 16;
 
   MemPtr<uint16_t[]> map_;  // [red/8][green/4][blue/8]: index + 1, 0 not yet computed
+  uint8_t misses_[512] = {};
+  uint16_t bygreen_[256] = {};  // green << 8 | index of every entry but the excluded one, sorted
+  int candidates_ = 0;  // per cell of 4 x 8 x 4 entries: entries filled one by one
   uint8_t colours_[256][3] = {};
   int entries_ = 0;
   int excluded_ = -1;

@@ -2,7 +2,8 @@
 // reduced by merging the least populated nodes into their parents, then a
 // row-wise error-diffused mapping onto the resulting palette. It keeps no
 // state between calls: the lookup tables are constants, and the tree, heap
-// and palette belong to one call.
+// and palette belong to one call (the tree's memory is reused, cleared).
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <new>
@@ -211,8 +212,14 @@ int dl1quant(const uint8_t* rgb, uint8_t* out, int width, int height, int colour
   QuantPalette chosen;
 
   try {
-    std::vector<Node> levels[kLevels];
-    for (int l = 0; l < kLevels; ++l) levels[l].resize(kLevelSize[l]);
+    // The tree's 1.5 MB are kept from call to call (per thread) and cleared
+    // at each start: allocating them anew made every call, even for one
+    // pixel, pay for fresh pages.
+    static thread_local std::vector<Node> levels[kLevels];
+    for (int l = 0; l < kLevels; ++l) {
+      levels[l].resize(kLevelSize[l]);
+      std::fill(levels[l].begin(), levels[l].end(), Node{});
+    }
     std::vector<Node>& bins = levels[kLevels - 1];
 
     for (size_t i = 0; i < pixels; ++i) {
@@ -221,12 +228,13 @@ int dl1quant(const uint8_t* rgb, uint8_t* out, int width, int height, int colour
     }
 
     Reducer reducer(levels, chosen);
-    reducer.heap.resize(kBins + 1);
+    reducer.heap.resize(1);  // 1-based: one entry per colour bin in use follows
     for (uint32_t bin = 0; bin < kBins; ++bin) {
       Node& nd = bins[bin];
       const uint32_t c = nd.pixelCount;
       if (c == 0) continue;
-      reducer.heap[++reducer.size] = HeapEntry{kLevels - 1, bin};
+      reducer.heap.push_back(HeapEntry{kLevels - 1, bin});
+      ++reducer.size;
       nd.pixelsInCube = c;
       uint32_t r, g, b;
       bincentre(bin, r, g, b);

@@ -1,5 +1,6 @@
 // Nearest palette colour under a weighted distance, through an inverse
 // colour map filled one cell (32 x 32 x 32 colour values) at a time.
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -36,15 +37,65 @@ ColourRemap::ColourRemap(const uint8_t* palette, int entries, int stride, int ex
   if (entries > 256) entries = 256;
   entries_ = entries;
   for (int i = 0; i < entries; ++i) std::memcpy(colours_[i], palette + static_cast<size_t>(i) * stride, 3);
+  // Green value in the high byte, index in the low one: sorted, the
+  // entries in order of green, lower indices first among equal greens.
+  for (int i = 0; i < entries; ++i)
+    if (i != excluded_) bygreen_[candidates_++] = static_cast<uint16_t>(colours_[i][1] << 8 | i);
+  std::sort(bygreen_, bygreen_ + candidates_);
 }
 
 int ColourRemap::nearest(int red, int green, int blue) {
   const int r = clampchannel(red) / 8, g = clampchannel(green) / 4, b = clampchannel(blue) / 8;
   uint16_t* entry = map_.get() + entryat(r, g, b);
-  if (*entry == 0) fillcell(r, g, b);
+  if (*entry == 0) {
+    // Scattered questions (a palette of 256 colours fitted to another) ask
+    // one entry per cell, where filling the whole cell would cost a hundred
+    // times more; a cell asked often enough is filled at once.
+    uint8_t& misses = misses_[((r / kCellRed) * (kRows / kCellGreen) + g / kCellGreen) * (kColumns / kCellBlue) + b / kCellBlue];
+    if (misses < kSingleFills) {
+      ++misses;
+      fillentry(r, g, b);
+    } else {
+      fillcell(r, g, b);
+    }
+  }
   // A palette with no usable entry leaves the cell empty: index 0 is the
   // only answer left.
   return *entry == 0 ? 0 : *entry - 1;
+}
+
+void ColourRemap::fillentry(int redentry, int greenentry, int blueentry) {
+  // Out from the green nearest to the entry's, both ways, until green alone
+  // (the heaviest weight) costs more than the best found: the rest of the
+  // palette cannot come closer. Equal distances go to the lower index.
+  const int r = 8 * redentry + 4, g = 4 * greenentry + 2, b = 8 * blueentry + 4;
+  const auto* begin = bygreen_, *end = bygreen_ + candidates_;
+  const auto* split = std::lower_bound(begin, end, g, [](const uint16_t& e, int v) { return (e >> 8) < v; });
+  int best = INT_MAX;
+  int chosen = -1;
+  auto consider = [&](uint16_t e) {
+    const uint8_t* c = colours_[e & 0xFF];
+    const int d = redcost(r - c[0]) + greencost(g - c[1]) + bluecost(b - c[2]);
+    const int i = e & 0xFF;
+    if (d < best || (d == best && i < chosen)) {
+      best = d;
+      chosen = i;
+    }
+  };
+  const auto* up = split;
+  const auto* down = split;
+  while (up != end || down != begin) {
+    const int upcost = up != end ? greencost((*up >> 8) - g) : INT_MAX;
+    const int downcost = down != begin ? greencost(g - (down[-1] >> 8)) : INT_MAX;
+    if (upcost <= downcost) {
+      if (upcost > best) break;
+      consider(*up++);
+    } else {
+      if (downcost > best) break;
+      consider(*--down);
+    }
+  }
+  map_[static_cast<size_t>(entryat(redentry, greenentry, blueentry))] = static_cast<uint16_t>(chosen + 1);
 }
 
 void ColourRemap::fillcell(int redentry, int greenentry, int blueentry) {

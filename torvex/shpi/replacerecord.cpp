@@ -83,9 +83,13 @@ void fitpalette(std::span<uint8_t> indices, int width, int height, Palette& own,
   if (game != own || outside) {
     events.note(RecordNote(RecordNote::kRemapping));
     ColourRemap remap(reinterpret_cast<const uint8_t*>(game.data() + first), count, 4, oldborder - first);
-    uint8_t map[256];
+    // Only the colours the pixels use are looked up: each lookup is a
+    // search of the game's palette.
+    bool used[256] = {};
+    for (uint8_t x : indices) used[x] = true;
+    uint8_t map[256] = {};
     for (size_t k = 0; k < 256; ++k)
-      map[k] = static_cast<uint8_t>(first + remap.nearest(own[k].r, own[k].g, own[k].b));
+      if (used[k]) map[k] = static_cast<uint8_t>(first + remap.nearest(own[k].r, own[k].g, own[k].b));
     for (uint8_t& x : indices) x = transparent && x == newindex ? oldindex : map[x];
   }
   for (size_t k = 0; k < 256; ++k) {
