@@ -136,6 +136,13 @@ std::vector<Source> handbuiltsources() {
     for (size_t i = 0; i <= members.size(); ++i) s.offsets.push_back({4 + 68 * i, 4, false});
     out.push_back(std::move(s));
   }
+  {
+    // Two members: "-d" leaves an FST pack of one, which must still open.
+    const std::vector<Member> two(members.begin(), members.begin() + 2);
+    Source s{"hand-built FST of two", "x.fst", fst(two), "x.fst\\pic.fsh", "0000", "a.txt", {{0, 4, false}}, {}};
+    for (size_t i = 0; i <= two.size(); ++i) s.offsets.push_back({4 + 68 * i, 4, false});
+    out.push_back(std::move(s));
+  }
   return out;
 }
 
