@@ -28,13 +28,13 @@
 //    run length: the newest entry of each length, a chain through the
 //    entries of the same length, and hash chains by byte value, run length
 //    and the one or four bytes after the run.
-// Walks cost what their fetches that wait for each other cost, so the rings
-// they jump around in are kept small (links of 17 bits) and the first
+// Walks cost what their fetches that wait for each other cost, so a step
+// is one load (links hold positions, not distances to decode) and the first
 // records a search needs are asked for a few positions ahead.
 //
 // Everything lives for one call and is window-sized: rings indexed by
-// position modulo 128 Ki and tables sized by the data up to 64 KiB, 2.9 MB
-// from then on, plus 4.3 KB for each byte value that starts runs (4.0 MB
+// position modulo 128 Ki and tables sized by the data up to 64 KiB, 4.0 MB
+// from then on, plus 4.3 KB for each byte value that starts runs (5.1 MB
 // at most, whatever the size of the data). Chains hold positions plus one,
 // so that a zero-filled table means "none" and a walk ends at a value not
 // above the window's lower bound. No state is kept between calls.
@@ -113,31 +113,20 @@ inline uint64_t tailkey(uint8_t c, int32_t length, uint32_t next) {
   return c | (static_cast<uint64_t>(length) << 8) | (static_cast<uint64_t>(next) << 24);
 }
 
-// The links of a chain: for each position of the window, the distance back
-// to the next older entry of its chain (1 .. 131071, 0 for none), in 16
-// bits and one more. The 17th bits of all chains share one byte a
-// position: an entry of a key of two different bytes is in the four- and
-// six-byte chains, a run entry in the three run chains, never both, so
-// each byte is written whole, once. Two bytes and a bit a position keep the
-// rings that walks jump around in small enough to stay near the processor.
+// The links of a chain: for each position of the window, the next older
+// entry of its chain (a position plus one, 0 for none). A walk step is one
+// load and nothing to decode: walks are chains of loads that wait for each
+// other, so each step's own work is what they cost.
 struct Links {
-  uint16_t* low;
-  const uint8_t* high;  // the shared byte ring
-  int bit;              // this chain's bit in it
+  uint32_t* ring;
   uint32_t mask;
 
   // The entry after e (a position plus one) on its chain, or 0.
-  int32_t next(int32_t e) const {
-    const uint32_t i = static_cast<uint32_t>(e - 1) & mask;
-    const uint32_t distance = low[i] | (static_cast<uint32_t>((high[i] >> bit) & 1) << 16);
-    return distance ? e - static_cast<int32_t>(distance) : 0;
-  }
+  int32_t next(int32_t e) const { return static_cast<int32_t>(ring[static_cast<uint32_t>(e - 1) & mask]); }
   // Puts p behind the entry e (an entry out of reach of every later
-  // search counts as none); returns p's bit for the shared byte.
-  uint32_t link(int32_t p, int32_t e) {
-    const uint32_t distance = e > 0 && p + 1 - e < kWindow ? static_cast<uint32_t>(p + 1 - e) : 0;
-    low[static_cast<uint32_t>(p) & mask] = static_cast<uint16_t>(distance);
-    return (distance >> 16) << bit;
+  // search counts as none).
+  void link(int32_t p, int32_t e) {
+    ring[static_cast<uint32_t>(p) & mask] = e > 0 && p + 1 - e < kWindow ? static_cast<uint32_t>(e) : 0;
   }
 };
 
@@ -190,8 +179,6 @@ class Encoder {
   Links prevtail4_;
   Links runprev_;      // the next older run entry of the same byte and length
   uint8_t* counts_;    // entries opened so far per two-byte key (modulo 256)
-  uint8_t* high_;      // the 17th bits of the links, a byte a position
-  int32_t mask_;       // of the window-sized rings
   int bits4_;
   int bits6_;
   int bitstail_;
@@ -222,7 +209,7 @@ Encoder::Encoder(std::span<const uint8_t> data, uint8_t* out, const FbProgressFn
   bits6_ = bits6(ringbits);
   bitstail_ = bitstail(ringbits);
   const int32_t words = (1 << bits4_) + (1 << bits6_) + (1 << kBits3) + 2 * (1 << bitstail_) + kNear + 65536 / 4 +
-                        5 * (ring / 2) + ring / 4;
+                        5 * ring;
   arena_.reset(static_cast<int32_t*>(allocmem(words * static_cast<int32_t>(sizeof(int32_t)))));
   int32_t* at = arena_.get();
   auto take = [&](int32_t n) {
@@ -237,13 +224,8 @@ Encoder::Encoder(std::span<const uint8_t> data, uint8_t* out, const FbProgressFn
   headtail4_ = take(1 << bitstail_);
   prev3_ = take(kNear);
   counts_ = reinterpret_cast<uint8_t*>(take(65536 / 4));
-  mask_ = ring - 1;
-  high_ = reinterpret_cast<uint8_t*>(take(ring / 4));
-  int bit = 0;
   for (Links* links : {&prev4_, &prev6_, &prevtail_, &prevtail4_, &runprev_}) {
-    links->low = reinterpret_cast<uint16_t*>(take(ring / 2));
-    links->high = high_;
-    links->bit = bit++;
+    links->ring = reinterpret_cast<uint32_t*>(take(ring));
     links->mask = static_cast<uint32_t>(ring - 1);
   }
 }
@@ -268,8 +250,6 @@ void Encoder::enterrange(int32_t from, int32_t to) {
   Links prev4 = prev4_;
   Links prev6 = prev6_;
   int32_t* const prev3 = prev3_;
-  uint8_t* const high = high_;
-  const int32_t mask = mask_;
   const int32_t safe = safe_;
   const int b4 = bits4_;
   const int b6 = bits6_;
@@ -287,7 +267,8 @@ void Encoder::enterrange(int32_t from, int32_t to) {
       int32_t& h4 = head4[hashslot(v << 32, b4)];
       int32_t& h6 = head6[hashslot(v << 16, b6)];
       int32_t& h3 = head3[hashslot(v << 40, kBits3)];
-      high[p & mask] = static_cast<uint8_t>(prev4.link(p, h4) | prev6.link(p, h6));
+      prev4.link(p, h4);
+      prev6.link(p, h6);
       prev3[p & (kNear - 1)] = h3;
       h4 = h6 = h3 = p + 1;
     } else if (p == 0 || d[p - 1] != a || p - runstart_ >= kMaxRunEntry) {
@@ -318,7 +299,7 @@ void Encoder::publish(int32_t p) {
   if (!rows_[c]) rows_[c] = rowblock_.get() + c;
   RunRow& row = *rows_[c];
   const int32_t l = runlength(p);
-  uint32_t high = runprev_.link(p, row.newest[l]);
+  runprev_.link(p, row.newest[l]);
   row.newest[l] = p + 1;
   row.blocknewest[l / kRunBlock] = p + 1;
   row.beforelast = row.last;
@@ -326,15 +307,14 @@ void Encoder::publish(int32_t p) {
   runentrylength_ = l;
   if (l < kLongRun && p + l < total_) {
     int32_t& h = headtail_[hashslot(tailkey(c, l, d_[p + l]), bitstail_)];
-    high |= prevtail_.link(p, h);
+    prevtail_.link(p, h);
     h = p + 1;
     if (p + l + 4 <= total_) {
       int32_t& h4 = headtail4_[hashslot(tailkey(c, l, load32(d_ + p + l)), bitstail_)];
-      high |= prevtail4_.link(p, h4);
+      prevtail4_.link(p, h4);
       h4 = p + 1;
     }
   }
-  high_[p & mask_] = static_cast<uint8_t>(high);
 }
 
 // From the entry e (a position plus one) on along `prev`, the newest entry
@@ -592,7 +572,8 @@ int32_t Encoder::run() {
           }
         }
         if (candidate) {
-          high_[cur & mask_] = static_cast<uint8_t>(prev4.link(cur, head4[slot4]) | prev6.link(cur, head6[slot6]));
+          prev4.link(cur, head4[slot4]);
+          prev6.link(cur, head6[slot6]);
           prev3[cur & (kNear - 1)] = head3[slot3];
           head4[slot4] = head6[slot6] = head3[slot3] = cur + 1;
         }
