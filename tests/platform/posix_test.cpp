@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "support.h"
@@ -266,6 +268,29 @@ TEST_F(Replacing, ALinkAtTheNameIsReplacedNeverFollowed) {
   EXPECT_EQ(text("elsewhere"), "precious");
   EXPECT_EQ(lstatof("elsewhere").st_mode & 07777, 0444u);
   EXPECT_FALSE(fs::exists("nowhere"));
+}
+
+// An exit handler registered before the first lookup still finds files in
+// any letter case: the lookup's folder cache must outlive the handlers.
+std::string exitvictim;
+void deletevictim() {
+  filedelete(exitvictim.c_str());
+  if (fs::exists(fs::path(exitvictim).parent_path() / "Gone.TXT")) std::_Exit(3);
+}
+
+TEST_F(HostPath, ExitHandlersCanStillLookUpNames) {
+  // A fresh process, so that the cache is first made after the handler is
+  // registered (the order in which exit destroys it first).
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        exitvictim = (dir_.path() / "gone.txt").string();
+        std::atexit(deletevictim);
+        test::writetext("Gone.TXT", "x");
+        EXPECT_EQ(hostpath("GONE.txt"), "Gone.TXT");
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

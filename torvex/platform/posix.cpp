@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <ctime>
 #include <cstdlib>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -304,9 +305,12 @@ bool wellpast(const timespec& t) {
   return ms >= 50;
 }
 
+// Never destroyed: names are still looked up while the process ends (an
+// exit handler deleting its temporary files), after function-local statics
+// made later than that handler's registration are gone.
 std::unordered_map<std::string, FolderListing>& listings() {
-  static std::unordered_map<std::string, FolderListing> cache;
-  return cache;
+  static auto* const cache = std::make_unique<std::unordered_map<std::string, FolderListing>>().release();
+  return *cache;
 }
 
 std::string folded(std::string_view name) {
