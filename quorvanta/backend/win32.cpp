@@ -113,10 +113,12 @@ LRESULT CALLBACK watchWindow(HWND window, UINT message, WPARAM wParam, LPARAM lP
       // terminateChild: end the child, then this thread stops for good.
       // The answer goes out first: whoever sent the message (Windows
       // ending the session, another program) would otherwise wait for a
-      // thread that never runs again.
+      // thread that never runs again, or find no answer at all when the
+      // launcher, its child ended, cleans up and exits before this thread
+      // runs on.
+      ReplyMessage(1);
       const auto* watch = reinterpret_cast<const WatchData*>(GetWindowLongPtrA(window, 0));
       if (watch) watch->onSessionEnd();
-      ReplyMessage(1);
       SuspendThread(GetCurrentThread());
       return 1;
     }
