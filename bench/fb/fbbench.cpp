@@ -415,7 +415,10 @@ int main(int argc, char** argv) {
       const torvex::FbSelfTest test = torvex::fbverify(read.span(), encoded.span());
       writefile(newout, encoded.span());
       fixed.push_back(cputime() - a);
-      if (test.outcome != torvex::FbSelfTest::kPassed) return 1;
+      if (test.outcome != torvex::FbSelfTest::kPassed) {
+        std::printf("%s: self-test FAILED\n", item.name.c_str());
+        return 1;
+      }
     }
     floors.push_back({item.name, mb, median(fixed), enteringfloor(data), newcmd});
     if (writedir) {
